@@ -1,0 +1,30 @@
+#include "dialogs/failure_texts.hpp"
+
+#include <array>
+#include <cstdio>
+
+#include "common/os_error_text.hpp"
+
+namespace mirel {
+
+std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code) {
+    return std::string(localized_text(texts, "failed")) + " (" + std::to_string(exit_code) + ")";
+}
+
+std::string hresult_code_text(std::int32_t hresult) {
+    std::array<char, 11> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "0x%08X", static_cast<std::uint32_t>(hresult));
+    return buffer.data();
+}
+
+std::string compose_hresult_text(std::string_view description, std::int32_t hresult) {
+    const std::string_view trimmed = trim_trailing_space(description);
+    if (trimmed.empty()) return hresult_code_text(hresult);
+    return std::string(trimmed) + " (" + hresult_code_text(hresult) + ")";
+}
+
+std::string failure_box_text(const LanguageTexts& texts, std::string_view detail) {
+    return std::string(localized_text(texts, "failed")) + "\n\n" + std::string(detail);
+}
+
+}  // namespace mirel

@@ -1,0 +1,134 @@
+#include "common/win32.hpp"
+
+#include <oleauto.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "dialogs/dialogs.hpp"
+#include "dialogs/failure_texts.hpp"
+#include "options/launch_options.hpp"
+#include "texts/system_language.hpp"
+
+namespace mirel {
+namespace {
+
+// IRestrictedErrorInfo is missing from mingw's headers; its layout is fixed by its IID.
+constexpr IID IID_RESTRICTED_ERROR_INFO = {
+    0x82BA7092, 0x4C88, 0x427D, {0xA7, 0xBC, 0x16, 0xDD, 0x93, 0xFE, 0xB6, 0x7E}};
+struct RestrictedErrorInfo : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
+                                                      BSTR* restricted_description, BSTR* capability_sid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) = 0;
+};
+
+struct BstrTraits {
+    using pointer = BSTR;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_empty(pointer value) noexcept { return value == nullptr; }
+    static void close(pointer value) noexcept { ::SysFreeString(value); }
+};
+using UniqueBstr = UniqueAny<BstrTraits>;
+
+struct ComTraits {
+    using pointer = IUnknown*;
+    static pointer empty() noexcept { return nullptr; }
+    static bool is_empty(pointer value) noexcept { return value == nullptr; }
+    static void close(pointer value) noexcept { value->Release(); }
+};
+using UniqueCom = UniqueAny<ComTraits>;
+
+std::wstring bstr_text(const UniqueBstr& value) {
+    return value ? std::wstring(value.get(), ::SysStringLen(value.get())) : std::wstring();
+}
+
+std::wstring error_object_description(IErrorInfo* info) {
+    UniqueCom restricted;
+    if (SUCCEEDED(info->QueryInterface(IID_RESTRICTED_ERROR_INFO, reinterpret_cast<void**>(restricted.put())))) {
+        UniqueBstr description, restricted_description, capability_sid;
+        HRESULT error = S_OK;
+        auto* details = static_cast<RestrictedErrorInfo*>(restricted.get());
+        if (SUCCEEDED(details->GetErrorDetails(description.put(), &error, restricted_description.put(),
+                                               capability_sid.put()))) {
+            std::wstring text = bstr_text(restricted_description);
+            if (text.empty()) text = bstr_text(description);
+            if (!text.empty()) return text;
+        }
+    }
+    UniqueBstr description;
+    if (SUCCEEDED(info->GetDescription(description.put()))) return bstr_text(description);
+    return {};
+}
+
+std::wstring system_description(HRESULT hresult) {
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    DWORD code = static_cast<DWORD>(hresult);
+    HMODULE source = nullptr;
+    if (code & FACILITY_NT_BIT) {
+        code &= ~static_cast<DWORD>(FACILITY_NT_BIT);
+        source = ::GetModuleHandleW(L"ntdll.dll");
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0) return {};
+    std::wstring text(buffer, length);
+    ::LocalFree(buffer);
+    return text;
+}
+
+void write_to_standard_error(std::string_view text) {
+    HANDLE error_stream = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error_stream == nullptr || error_stream == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(error_stream, &mode) && ::GetConsoleOutputCP() != CP_UTF8) {
+        const std::wstring wide = to_wide(text);
+        ::WriteConsoleW(error_stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    while (!text.empty()) {
+        if (!::WriteFile(error_stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written == 0) {
+            return;  // no stream to write to: the exit code still tells the caller
+        }
+        text.remove_prefix(written);
+    }
+}
+
+}  // namespace
+
+std::string hresult_text(HRESULT hresult) {
+    std::wstring description;
+    UniqueCom error_object;
+    if (::GetErrorInfo(0, reinterpret_cast<IErrorInfo**>(error_object.put())) == S_OK && error_object) {
+        description = error_object_description(static_cast<IErrorInfo*>(error_object.get()));
+    } else {
+        description = system_description(hresult);
+    }
+    return compose_hresult_text(from_wide(description), hresult);
+}
+
+bool ask_launch_question(const LanguageTexts& texts, std::string_view question_key) {
+    const std::wstring caption = to_wide(localized_text(texts, "title"));
+    const std::wstring question = to_wide(localized_text(texts, question_key));
+    return ::MessageBoxW(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) == IDYES;
+}
+
+void show_failure_box(std::string_view detail) {
+    const LanguageTexts texts = load_language_texts(system_ui_language());
+    const std::wstring caption = to_wide(localized_text(texts, "title"));
+    const std::wstring text = to_wide(failure_box_text(texts, detail));
+    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void report_failure(const SetupError& error) {
+    if (has_validate_option(process_arguments())) {
+        write_to_standard_error(error.text() + "\n");
+    } else {
+        show_failure_box(error.text());
+    }
+    std::exit(1);
+}
+
+}  // namespace mirel

@@ -1,0 +1,33 @@
+#include "options/launch_options.hpp"
+
+#include <algorithm>
+
+namespace mirel {
+
+bool has_validate_option(std::span<const std::string> arguments) {
+    return std::ranges::find(arguments, VALIDATE_OPTION) != arguments.end();
+}
+
+LaunchOptions parse_launch_options(std::span<const std::string> arguments) {
+    LaunchOptions options;
+    options.validate = has_validate_option(arguments);
+    options.update = std::ranges::find(arguments, UPDATE_OPTION) != arguments.end();
+
+    // Only the first argument with a prefix counts, even when its value is not valid.
+    const auto first_with = [&](std::string_view prefix) {
+        return std::ranges::find_if(arguments, [&](const std::string& a) { return a.starts_with(prefix); });
+    };
+
+    if (const auto preview = first_with(PREVIEW_LANGUAGE_PREFIX); preview != arguments.end()) {
+        options.preview = true;
+        const std::string_view value = std::string_view(*preview).substr(PREVIEW_LANGUAGE_PREFIX.size());
+        if (value == "en") options.forced_language = UiLanguage::English;
+        if (value == "tr") options.forced_language = UiLanguage::Turkish;
+    }
+    if (const auto wait_pid = first_with(WAIT_PID_PREFIX); wait_pid != arguments.end()) {
+        options.wait_pid = wait_pid->substr(WAIT_PID_PREFIX.size());
+    }
+    return options;
+}
+
+}  // namespace mirel

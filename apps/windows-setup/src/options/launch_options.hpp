@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "common/ui_language.hpp"
+
+namespace mirel {
+
+struct LaunchOptions {
+    bool validate = false;
+    bool preview = false;
+    std::optional<UiLanguage> forced_language;
+    bool update = false;
+    std::optional<std::string> wait_pid;
+
+    bool operator==(const LaunchOptions&) const = default;
+};
+
+inline constexpr std::string_view VALIDATE_OPTION = "--validate";
+inline constexpr std::string_view PREVIEW_LANGUAGE_PREFIX = "--preview-language=";
+inline constexpr std::string_view UPDATE_OPTION = "--update";
+inline constexpr std::string_view WAIT_PID_PREFIX = "--wait-pid=";
+
+// Reads the arguments (program path already dropped). Never fails; unknown arguments are ignored.
+LaunchOptions parse_launch_options(std::span<const std::string> arguments);
+
+// True when some argument is exactly "--validate".
+bool has_validate_option(std::span<const std::string> arguments);
+
+}  // namespace mirel

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "common/ui_language.hpp"
+#include "options/launch_options.hpp"
+
+namespace mirel {
+
+// The run's language: the preview language when one was named, else the display language.
+UiLanguage run_language(const LaunchOptions& options);
+
+}  // namespace mirel

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/setup_error.hpp"
+#include "common/win32.hpp"
+
+namespace mirel {
+
+inline constexpr std::size_t STAGING_ATTEMPTS = 100;
+inline constexpr std::size_t PAYLOAD_MINIMUM_SIZE = 512;
+inline constexpr std::size_t VERIFY_CHUNK_SIZE = 32768;
+inline constexpr std::array<std::byte, 8> COMPOUND_FILE_SIGNATURE = {
+    std::byte{0xD0}, std::byte{0xCF}, std::byte{0x11}, std::byte{0xE0},
+    std::byte{0xA1}, std::byte{0xB1}, std::byte{0x1A}, std::byte{0xE1}};
+
+// The only names ever written into a staging directory, in the order the clean-up deletes them.
+inline constexpr std::array<std::string_view, 3> STAGED_FILE_NAMES = {"en.msi", "tr.msi", "webview.exe"};
+
+inline constexpr const char* CLOCK_ERROR = "clock";
+inline constexpr const char* TEMPORARY_DIRECTORY_ERROR = "temporary_directory";
+inline constexpr const char* INSTALLER_PAYLOAD_MISSING = "installer_payload_missing";
+inline constexpr const char* INSTALLER_PAYLOAD_LOCKED = "installer_payload_locked";
+inline constexpr const char* INSTALLER_PAYLOAD_CHANGED = "installer_payload_changed";
+inline constexpr const char* FILE_PROTECTION_FAILED = "file_protection_failed";
+
+// Open handles that keep one file and every directory above it from being changed, moved or
+// deleted by anybody while it is held. Releasing closes the file handle, then the directories
+// root first.
+class ProtectedFile {
+public:
+    ProtectedFile(std::vector<UniqueHandle> directories, UniqueHandle file)
+        : directories_(std::move(directories)), file_(std::move(file)) {}
+    ProtectedFile(ProtectedFile&&) noexcept = default;
+    ProtectedFile& operator=(ProtectedFile&& other) noexcept;
+    ~ProtectedFile() { release(); }
+
+    HANDLE file() const noexcept { return file_.get(); }
+    void release() noexcept;
+
+private:
+    std::vector<UniqueHandle> directories_;  // root first
+    UniqueHandle file_;
+};
+
+// A directory created new under the user's temporary directory; destroying it removes the
+// staged files and the directory again, silently.
+class StagingDirectory {
+public:
+    explicit StagingDirectory(std::string path) : path_(std::move(path)) {}
+    StagingDirectory(StagingDirectory&& other) noexcept;
+    StagingDirectory& operator=(StagingDirectory&&) = delete;
+    StagingDirectory(const StagingDirectory&) = delete;
+    ~StagingDirectory();
+
+    const std::string& path() const noexcept { return path_; }
+    void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
+    std::size_t held_file_count() const noexcept { return held_files_.size(); }
+
+private:
+    std::string path_;  // empty once moved from: nothing to clean up
+    std::vector<ProtectedFile> held_files_;
+};
+
+Result<StagingDirectory> create_staging_directory();
+
+// Reopens an existing file and every directory above it so that none can change; failures
+// give FILE_PROTECTION_FAILED.
+Result<ProtectedFile> protect_file(std::string_view path);
+
+// Writes `bytes` as `file_name` into `staging`, protects it and verifies it byte for byte.
+// Returns the file's full path; the staging directory then holds its ProtectedFile.
+Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,
+                                  std::span<const std::byte> bytes);
+
+}  // namespace mirel

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "common/ui_language.hpp"
+
+namespace mirel {
+
+// The language of the user's display language (GetUserDefaultUILanguage).
+UiLanguage system_ui_language();
+
+}  // namespace mirel

@@ -1,0 +1,95 @@
+# Helpers shared by every subsystem folder. The pure tier builds everywhere; the Windows tier and
+# the tests that run under Wine only with the mingw toolchain.
+
+function(mirel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  if(MIREL_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=all)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+function(mirel_windows_options target)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                _WIN32_WINNT=0x0A00)
+  target_link_options(${target} PRIVATE -static -municode)
+endfunction()
+
+# mirel_library(NAME [WINDOWS] SOURCES ... [DEPS ...])
+# A library of the pure tier, or with WINDOWS one of the Windows tier (skipped natively).
+function(mirel_library name)
+  cmake_parse_arguments(arg "WINDOWS" "" "SOURCES;DEPS" ${ARGN})
+  if(arg_WINDOWS AND NOT WIN32)
+    return()
+  endif()
+  add_library(${name} STATIC ${arg_SOURCES})
+  target_include_directories(${name} PUBLIC ${MIREL_SOURCE_ROOT})
+  target_link_libraries(${name} PUBLIC ${arg_DEPS})
+  mirel_warnings(${name})
+  if(WIN32)
+    mirel_windows_options(${name})
+  endif()
+endfunction()
+
+# mirel_unit_test(NAME SOURCES ... DEPS ...): GoogleTest of the pure tier, native build only.
+function(mirel_unit_test name)
+  cmake_parse_arguments(arg "" "" "SOURCES;DEPS" ${ARGN})
+  if(WIN32)
+    return()
+  endif()
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_DEPS} GTest::gtest_main)
+  mirel_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 120)
+endfunction()
+
+# mirel_wine_test(NAME SOURCES ... DEPS ... [TIMEOUT s] [DIALOGS] [TURKISH]): a GoogleTest
+# executable cross-built for Windows and run under Wine in the build's test prefix. DIALOGS gives
+# it the rig's X display; TURKISH runs it in a prefix of its own with a Turkish locale (a
+# wineserver keeps the locale it started with).
+function(mirel_wine_test name)
+  cmake_parse_arguments(arg "DIALOGS;TURKISH" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  if(NOT arg_TIMEOUT)
+    set(arg_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_DEPS} GTest::gtest_main)
+  mirel_warnings(${name})
+  mirel_windows_options(${name})
+  target_link_options(${name} PRIVATE -mconsole)
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels wine)
+  set(environment "MIREL_DISPLAY_FILE=${MIREL_XVFB_STATE}/display")
+  if(arg_TURKISH)
+    list(APPEND environment "WINEPREFIX=${PROJECT_BINARY_DIR}/wine/prefix-tr" "LC_ALL=tr_TR.UTF-8")
+  else()
+    list(APPEND environment "WINEPREFIX=${PROJECT_BINARY_DIR}/wine/prefix-en" "LC_ALL=C.UTF-8")
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${arg_TIMEOUT}
+                                          ENVIRONMENT "${environment}")
+  if(arg_DIALOGS)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED display)
+  endif()
+  set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED wineservers)
+endfunction()
+
+# The rig around the Wine tests: an X server for the dialog tests, and every test prefix's
+# wineserver ended when the run is over.
+function(mirel_wine_rig)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(tools ${PROJECT_SOURCE_DIR}/tools)
+  add_test(NAME rig_xvfb_start COMMAND ${tools}/xvfb start ${MIREL_XVFB_STATE})
+  add_test(NAME rig_xvfb_stop COMMAND ${tools}/xvfb stop ${MIREL_XVFB_STATE})
+  set_tests_properties(rig_xvfb_start PROPERTIES FIXTURES_SETUP display LABELS wine)
+  set_tests_properties(rig_xvfb_stop PROPERTIES FIXTURES_CLEANUP display LABELS wine)
+  add_test(NAME rig_wineservers_stop
+           COMMAND ${tools}/stop-wineservers ${PROJECT_BINARY_DIR}/wine)
+  set_tests_properties(rig_wineservers_stop PROPERTIES FIXTURES_CLEANUP wineservers LABELS wine)
+endfunction()

@@ -1,0 +1,13 @@
+# Build step: refuses a package that cannot be embedded. Input: FILE.
+set(payload_size 14065664)
+if(NOT EXISTS "${FILE}")
+  message(FATAL_ERROR "${FILE}: package not found")
+endif()
+file(SIZE "${FILE}" size)
+if(NOT size EQUAL payload_size)
+  message(FATAL_ERROR "${FILE}: ${size} bytes; an embedded package must be exactly ${payload_size} bytes")
+endif()
+file(READ "${FILE}" signature LIMIT 8 HEX)
+if(NOT signature STREQUAL "d0cf11e0a1b11ae1")
+  message(FATAL_ERROR "${FILE}: no compound file signature (D0 CF 11 E0 A1 B1 1A E1); not a Windows Installer package")
+endif()
