@@ -14,6 +14,8 @@ UiLanguage ui_language_from_langid(std::uint16_t langid) {
 }
 
 std::optional<LanguageTexts> parse_language_texts(std::string_view table, UiLanguage language) {
+    // The parser takes a NUL byte for the end of its input; no JSON text may hold one anyway.
+    if (table.find('\0') != std::string_view::npos) return std::nullopt;
     // No exceptions: a malformed table yields a "discarded" value. Strict parsing rejects
     // anything but white space after the value.
     nlohmann::json parsed = nlohmann::json::parse(table.begin(), table.end(), nullptr, false);

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options/launch_options.hpp"
+
+namespace mirel {
+namespace {
+
+LaunchOptions parse(std::vector<std::string> arguments) { return parse_launch_options(arguments); }
+
+TEST(LaunchOptions, NoArgumentsLeaveEveryFieldUnset) {
+    EXPECT_EQ(parse({}), LaunchOptions{});
+}
+
+TEST(LaunchOptions, ValidateIsRecognisedOnlyAsTheWholeExactArgument) {
+    for (const char* variant : {"--Validate", "--VALIDATE", "--validate=1", "-validate", "/validate",
+                                "--validate ", " --validate", "--valid"}) {
+        EXPECT_FALSE(parse({variant}).validate) << variant;
+    }
+    EXPECT_TRUE(parse({"--update", "--preview-language=tr", "--validate"}).validate);
+}
+
+TEST(LaunchOptions, FirstPreviewArgumentAloneNamesTheLanguage) {
+    EXPECT_EQ(parse({"--preview-language=tr"}).forced_language, UiLanguage::Turkish);
+    EXPECT_EQ(parse({"--preview-language=en"}).forced_language, UiLanguage::English);
+    EXPECT_EQ(parse({"x", "--preview-language=en", "--preview-language=tr"}).forced_language,
+              UiLanguage::English);
+
+    // Any other value still makes a preview run, in the system language.
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--preview-language=TR"}, {"--preview-language=de"}, {"--preview-language="},
+             {"--preview-language=tr "}, {"--preview-language=tra"}, {"--preview-language=t"},
+             {"--preview-language=de", "--preview-language=tr"}}) {
+        const LaunchOptions options = parse(args);
+        EXPECT_TRUE(options.preview) << args[0];
+        EXPECT_FALSE(options.forced_language.has_value()) << args[0];
+    }
+}
+
+TEST(LaunchOptions, PreviewPrefixMustBeComplete) {
+    EXPECT_FALSE(parse({"--preview-language"}).preview);
+    EXPECT_FALSE(parse({"--Preview-language=tr"}).preview);
+}
+
+TEST(LaunchOptions, UpdateIsAWholeArgumentAndRepeatsCountOnce) {
+    EXPECT_TRUE(parse({"--update", "--update"}).update);
+    EXPECT_FALSE(parse({"--update=1"}).update);
+    EXPECT_FALSE(parse({"--UPDATE"}).update);
+}
+
+TEST(LaunchOptions, WaitPidTakesTheTextOfTheFirstArgumentWithItsPrefix) {
+    EXPECT_FALSE(parse({"--update"}).wait_pid.has_value());
+    EXPECT_EQ(parse({"--wait-pid="}).wait_pid, std::string());
+    EXPECT_EQ(parse({"--wait-pid=abc", "--wait-pid=812"}).wait_pid, "abc");
+    EXPECT_EQ(parse({"--wait-pid=+0812"}).wait_pid, "+0812");
+    EXPECT_FALSE(parse({"--wait-pid"}).wait_pid.has_value());
+    // Read without --update too; only the update hand-over ever looks at it.
+    EXPECT_FALSE(parse({"--wait-pid=812"}).update);
+}
+
+TEST(LaunchOptions, UnknownAndMalformedArgumentsChangeNothing) {
+    const std::string replaced = "--valid\xEF\xBF\xBD" "ate";  // an argument that held a lone surrogate
+    EXPECT_EQ(parse({"install", "", replaced, std::string(40000, 'x'), "--"}), LaunchOptions{});
+
+    std::vector<std::string> many(5000, "--unknown");
+    many.emplace_back("--validate");
+    EXPECT_TRUE(parse(many).validate);
+}
+
+TEST(LaunchOptions, HasValidateOptionMatchesTheParsedFlag) {
+    const std::vector<std::string> with = {"--update", "--validate"};
+    const std::vector<std::string> without = {"--validate=", "--update"};
+    EXPECT_TRUE(has_validate_option(with));
+    EXPECT_FALSE(has_validate_option(without));
+}
+
+}  // namespace
+}  // namespace mirel
