@@ -41,6 +41,7 @@ public:
     ~ProtectedFile() { release(); }
 
     HANDLE file() const noexcept { return file_.get(); }
+    const std::vector<UniqueHandle>& directories() const noexcept { return directories_; }
     void release() noexcept;
 
 private:
@@ -60,7 +61,7 @@ public:
 
     const std::string& path() const noexcept { return path_; }
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
-    std::size_t held_file_count() const noexcept { return held_files_.size(); }
+    const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
 
 private:
     std::string path_;  // empty once moved from: nothing to clean up

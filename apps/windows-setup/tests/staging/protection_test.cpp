@@ -1,0 +1,293 @@
+// What holding a staged file guarantees against other processes, and the read-back comparison.
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "staging/staging.hpp"
+#include "staging/staging_internal.hpp"
+#include "staging_test_support.hpp"
+
+namespace mirel::staging_test {
+namespace {
+
+struct Tally {
+    long attempts = 0;
+    long successes = 0;
+    unsigned long last_error = 0;
+};
+
+// attack -> target -> tally, as the hostile process counted them.
+using Report = std::map<std::string, std::map<std::string, Tally>>;
+
+std::wstring program_directory() {
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    std::wstring path(buffer, length);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// Runs the hostile process against `file` for `rounds` rounds and collects its report.
+Report run_hostile(const std::string& file, int rounds) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    EXPECT_TRUE(::CreatePipe(&read_end, &write_end, &inheritable, 0));
+    UniqueHandle reader(read_end);
+    UniqueHandle writer(write_end);
+    ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+    startup.hStdInput = nullptr;
+    const std::wstring program = program_directory() + L"staging_hostile.exe";
+    std::wstring command = L"\"" + program + L"\" \"" + to_wide(file) + L"\" " + std::to_wstring(rounds);
+    PROCESS_INFORMATION process{};
+    EXPECT_TRUE(::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process))
+        << ::GetLastError();
+    UniqueHandle process_handle(process.hProcess);
+    UniqueHandle thread_handle(process.hThread);
+    writer.reset();
+
+    std::string output;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) output.append(chunk, read);
+    EXPECT_EQ(::WaitForSingleObject(process_handle.get(), 120'000), WAIT_OBJECT_0);
+    DWORD exit_code = 1;
+    ::GetExitCodeProcess(process_handle.get(), &exit_code);
+    EXPECT_EQ(exit_code, 0u) << output;
+
+    Report report;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::istringstream fields(line);
+        std::string attack, target;
+        Tally tally;
+        std::getline(fields, attack, '\t');
+        std::getline(fields, target, '\t');
+        fields >> tally.attempts >> tally.successes >> tally.last_error;
+        report[attack][target] = tally;
+    }
+    return report;
+}
+
+// The directories above `file` that the hostile process attacks: all but the volume root.
+std::vector<std::string> attackable_directories(const std::string& file) {
+    std::vector<std::string> directories;
+    for (std::string path = file;;) {
+        const std::size_t separator = path.find_last_of('\\');
+        if (separator == std::string::npos || separator <= 2) break;
+        path.resize(separator);
+        directories.push_back(path);
+    }
+    return directories;
+}
+
+using HeldPackage = StagingFixture;
+
+TEST_F(HeldPackage, CannotBeWrittenDeletedOrMovedByAnotherProcessButCanBeRead) {
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging);
+    const std::vector<std::byte> bytes = make_payload(50'000);
+    Result<std::string> file = write_payload(*staging, "en.msi", bytes);
+    ASSERT_TRUE(file);
+
+    const Report report = run_hostile(*file, 1);
+    for (const char* attack : {"open_write", "open_delete", "delete_file", "move_file"}) {
+        ASSERT_TRUE(report.contains(attack) && report.at(attack).contains(*file)) << attack;
+        const Tally& tally = report.at(attack).at(*file);
+        EXPECT_EQ(tally.attempts, 1) << attack;
+        EXPECT_EQ(tally.successes, 0) << attack;
+        EXPECT_EQ(tally.last_error, ERROR_SHARING_VIOLATION) << attack;
+    }
+    const std::vector<std::string> directories = attackable_directories(*file);
+    ASSERT_GE(directories.size(), 4u);  // C:\users\<user>\Temp\<test>\<staging>
+    for (const std::string& directory : directories) {
+        for (const char* attack : {"move_directory", "remove_directory"}) {
+            ASSERT_TRUE(report.contains(attack) && report.at(attack).contains(directory)) << attack << directory;
+            const Tally& tally = report.at(attack).at(directory);
+            EXPECT_EQ(tally.successes, 0) << attack << " " << directory;
+            EXPECT_NE(tally.last_error, 0u) << attack << " " << directory;
+        }
+        EXPECT_EQ(report.at("move_directory").at(directory).last_error, ERROR_SHARING_VIOLATION) << directory;
+    }
+    EXPECT_EQ(report.at("read").at(*file).successes, 1);
+    EXPECT_EQ(read_file(*file), bytes);
+}
+
+TEST_F(HeldPackage, WithstandsAHostileProcessForItsWholeLife) {
+    constexpr int ROUNDS = 300;
+    std::string directory;
+    std::string file;
+    const std::vector<std::byte> bytes = make_payload(200'000);
+    Report report;
+    {
+        Result<StagingDirectory> staging = create_staging_directory();
+        ASSERT_TRUE(staging);
+        directory = staging->path();
+        Result<std::string> written = write_payload(*staging, "en.msi", bytes);
+        ASSERT_TRUE(written);
+        file = *written;
+        // The staging directory lives until the attacker has finished all its rounds.
+        report = run_hostile(file, ROUNDS);
+        EXPECT_EQ(read_file(file), bytes);
+    }
+    long attempts = 0;
+    long successes = 0;
+    for (const auto& [attack, targets] : report) {
+        if (attack == "read") continue;
+        for (const auto& [target, tally] : targets) {
+            EXPECT_EQ(tally.attempts, ROUNDS) << attack << " " << target;
+            EXPECT_EQ(tally.successes, 0) << attack << " " << target;
+            attempts += tally.attempts;
+            successes += tally.successes;
+        }
+    }
+    const long expected = ROUNDS * (4 + 2 * static_cast<long>(attackable_directories(file).size()));
+    EXPECT_EQ(attempts, expected);
+    EXPECT_EQ(successes, 0);
+    EXPECT_EQ(report["read"][file].successes, ROUNDS);
+    std::printf("hostile process: %ld attempts, %ld successes, %ld reads\n", attempts, successes,
+                report["read"][file].successes);
+    EXPECT_FALSE(exists(directory));
+}
+
+using ReadBack = StagingFixture;
+
+constexpr std::size_t COMPARED_SIZE = 3 * 32768 + 100;
+
+// Writes `on_disk` by hand and compares it with `expected` through a fresh handle.
+Status compare(const std::string& path, const std::vector<std::byte>& on_disk, const std::vector<std::byte>& expected) {
+    EXPECT_TRUE(write_file(path, on_disk));
+    UniqueHandle file(
+        ::CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file);
+    return staging_internal::compare_file_contents(file.get(), expected);
+}
+
+TEST_F(ReadBack, AcceptsOnlyTheSameBytes) {
+    const std::vector<std::byte> payload = make_payload(COMPARED_SIZE);
+    const std::string path = temp_ + "\\compared.msi";
+    EXPECT_TRUE(compare(path, payload, payload));
+
+    for (const std::size_t position : {std::size_t{0}, std::size_t{32767}, std::size_t{32768}, COMPARED_SIZE - 1}) {
+        std::vector<std::byte> changed = payload;
+        changed[position] ^= std::byte{0x01};
+        Status result = compare(path, changed, payload);
+        ASSERT_FALSE(result) << position;
+        EXPECT_EQ(result.error().text(), "installer_payload_changed") << position;
+    }
+    const std::vector<std::vector<std::byte>> wrong_sizes = {
+        std::vector<std::byte>(payload.begin(), payload.end() - 1),        // a short read
+        std::vector<std::byte>(payload.begin(), payload.begin() + 32768),  // ends on a chunk boundary
+        {},
+        [&] {
+            auto longer = payload;
+            longer.push_back(std::byte{0});
+            return longer;
+        }(),
+    };
+    for (const std::vector<std::byte>& on_disk : wrong_sizes) {
+        Status result = compare(path, on_disk, payload);
+        ASSERT_FALSE(result) << on_disk.size();
+        EXPECT_EQ(result.error().text(), "installer_payload_changed") << on_disk.size();
+    }
+}
+
+TEST_F(ReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
+    const std::vector<std::byte> payload = make_payload(COMPARED_SIZE);
+    const std::string path = temp_ + "\\verified.msi";
+    std::vector<std::byte> other_byte = payload;
+    other_byte[COMPARED_SIZE / 2] ^= std::byte{0x80};
+    const std::vector<std::byte> shorter(payload.begin(), payload.end() - 512);
+
+    for (const std::vector<std::byte>* on_disk : {static_cast<const std::vector<std::byte>*>(&other_byte), &shorter}) {
+        ASSERT_TRUE(write_file(path, *on_disk));
+        Result<ProtectedFile> held = protect_file(path);
+        ASSERT_TRUE(held);
+        Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
+        ASSERT_FALSE(verified);
+        EXPECT_EQ(verified.error().text(), "installer_payload_changed");
+        // Nothing holds the file or its folder any more.
+        EXPECT_TRUE(
+            UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
+        ASSERT_TRUE(::MoveFileExW(to_wide(temp_).c_str(), to_wide(temp_ + "-moved").c_str(), 0)) << ::GetLastError();
+        ASSERT_TRUE(::MoveFileExW(to_wide(temp_ + "-moved").c_str(), to_wide(temp_).c_str(), 0));
+    }
+
+    ASSERT_TRUE(write_file(path, payload));
+    Result<ProtectedFile> held = protect_file(path);
+    ASSERT_TRUE(held);
+    Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
+    ASSERT_TRUE(verified);
+    EXPECT_FALSE(
+        UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+using ProtectFile = StagingFixture;
+
+TEST_F(ProtectFile, RefusesWhatItCannotHoldAndKeepsNothingOpen) {
+    const std::string file = temp_ + "\\en.msi";
+    ASSERT_TRUE(write_file(file, make_payload(600)));
+    for (const std::string& path : {std::string("en.msi"), std::string("C:\\"), temp_, temp_ + "\\missing.msi",
+                                    temp_ + "\\..\\" + temp_.substr(temp_.find_last_of('\\') + 1) + "\\en.msi"}) {
+        Result<ProtectedFile> held = protect_file(path);
+        ASSERT_FALSE(held) << path;
+        EXPECT_EQ(held.error().text(), "file_protection_failed") << path;
+    }
+
+    // A writer that is still open keeps the file from being held.
+    {
+        UniqueHandle writer(
+            ::CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        Result<ProtectedFile> held = protect_file(file);
+        ASSERT_FALSE(held);
+        EXPECT_EQ(held.error().text(), "file_protection_failed");
+    }
+    // The directory handles of the failed calls are closed: the folder can be renamed.
+    ASSERT_TRUE(::MoveFileExW(to_wide(temp_).c_str(), to_wide(temp_ + "-moved").c_str(), 0)) << ::GetLastError();
+    ASSERT_TRUE(::MoveFileExW(to_wide(temp_ + "-moved").c_str(), to_wide(temp_).c_str(), 0));
+}
+
+TEST_F(ProtectFile, AcceptsTheLongPathForm) {
+    const std::string file = temp_ + "\\en.msi";
+    ASSERT_TRUE(write_file(file, make_payload(600)));
+    Result<ProtectedFile> held = protect_file("\\\\?\\" + file);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->directories().size(), attackable_directories(file).size() + 1);
+}
+
+// Junctions and symbolic links can only be made where the system supports reparse points; Wine
+// reports success for a link and creates nothing, so these cases run on Windows only.
+TEST_F(ProtectFile, RefusesADirectoryLinkOnThePath) {
+    const std::string target = temp_ + "\\target";
+    const std::string link = temp_ + "\\link";
+    ASSERT_TRUE(::CreateDirectoryW(to_wide(target).c_str(), nullptr));
+    ASSERT_TRUE(write_file(target + "\\en.msi", make_payload(600)));
+    ::CreateSymbolicLinkW(to_wide(link).c_str(), to_wide(target).c_str(),
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD attributes = ::GetFileAttributesW(to_wide(link).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "this system made no directory link (error " << ::GetLastError() << ")";
+
+    Result<ProtectedFile> held = protect_file(link + "\\en.msi");
+    ASSERT_FALSE(held);
+    EXPECT_EQ(held.error().text(), "file_protection_failed");
+    ::RemoveDirectoryW(to_wide(link).c_str());
+}
+
+}  // namespace
+}  // namespace mirel::staging_test
