@@ -8,6 +8,7 @@
 #include "common/path.hpp"
 #include "common/unicode.hpp"
 #include "common/unique_any.hpp"
+#include "argv_split.hpp"
 
 namespace mirel {
 namespace {
@@ -70,41 +71,7 @@ TEST(OsErrorText, MessageTrimmedThenCode) {
     EXPECT_EQ(format_os_error_fallback(5000, 317), "OS Error 5000 (FormatMessageW() returned error 317)");
 }
 
-// Splits a command line by the CommandLineToArgvW rules (arguments after the program name), so
-// that quoting is checked by round trip rather than by restating it.
-std::vector<std::string> split_arguments(const std::string& line) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    const auto skip_blanks = [&] { while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i; };
-    // The program name: up to the closing quote.
-    i = line.find('"', 1) + 1;
-    for (skip_blanks(); i < line.size(); skip_blanks()) {
-        std::string arg;
-        bool quoted = false;
-        for (; i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t')); ++i) {
-            std::size_t backslashes = 0;
-            while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
-            if (i < line.size() && line[i] == '"') {
-                arg.append(backslashes / 2, '\\');
-                if (backslashes % 2) {
-                    arg.push_back('"');
-                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-                    arg.push_back('"');
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-            } else {
-                arg.append(backslashes, '\\');
-                if (i >= line.size()) break;
-                if (!quoted && (line[i] == ' ' || line[i] == '\t')) break;
-                arg.push_back(line[i]);
-            }
-        }
-        out.push_back(arg);
-    }
-    return out;
-}
+using testing::split_arguments;
 
 TEST(CommandLine, QuotesOnlyWhereNeededAndRoundTrips) {
     const std::vector<std::string> arguments = {
