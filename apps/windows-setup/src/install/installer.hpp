@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/setup_error.hpp"
 #include "common/ui_language.hpp"
 
 namespace mirel {
@@ -13,9 +14,21 @@ enum class InstallerOutcome { Installed, InstalledRestart, Cancelled, Failed };
 
 inline constexpr std::string_view LAUNCH_OWNER_PROPERTY = "MIREL_SETUP_LAUNCH_OWNER";
 
+// The engine's program file, named bare on its command line.
+inline constexpr std::string_view INSTALLER_PROGRAM = "msiexec.exe";
+
+// Gives the exit dialog's optional check box an empty text, which hides it: the setup program
+// asks the launch question itself. Appended verbatim, because quoting would turn the two double
+// quotes into part of the value.
+inline constexpr std::string_view EXIT_DIALOG_CHECKBOX_ARGUMENT = R"(WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")";
+
 // The engine's arguments: "/i", the package path, "/norestart", "/passive" when passive, and
 // "MIREL_SETUP_LAUNCH_OWNER=1".
 std::vector<std::string> installer_arguments(std::string_view package_path, bool passive);
+
+// The engine's whole command line (UTF-8): the quoted bare program name, the quoted arguments and
+// the raw exit-dialog argument last. Fails when an argument holds a NUL character.
+Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode);
 
 InstallerOutcome installer_outcome(std::int32_t exit_code);
 

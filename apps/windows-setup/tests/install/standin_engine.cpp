@@ -1,0 +1,52 @@
+// Stands in for the installer engine: records how it was started and exits with the code that
+// the test asked for, both through its environment (inherited from the setup process).
+//   MIREL_STANDIN_RECORD  file to write: the command line, a line feed, the program's own path
+//   MIREL_STANDIN_EXIT    exit code in decimal (unsigned or negative); 0 when unset
+//   MIREL_STANDIN_STDOUT  text to write to the standard output handle it was given
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring environment(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 4096);
+    return length == 0 || length >= 4096 ? std::wstring() : std::wstring(buffer, length);
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                          nullptr);
+    return bytes;
+}
+
+void write_all(HANDLE file, const std::string& bytes) {
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
+int wmain() {
+    const std::wstring record = environment(L"MIREL_STANDIN_RECORD");
+    if (!record.empty()) {
+        wchar_t module[32768];
+        const DWORD length = ::GetModuleFileNameW(nullptr, module, 32768);
+        HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 90;
+        write_all(file, utf8(::GetCommandLineW()) + "\n" + utf8(std::wstring(module, length)));
+        ::CloseHandle(file);
+    }
+    const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
+    if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), utf8(text));
+
+    const std::wstring code = environment(L"MIREL_STANDIN_EXIT");
+    const long long value = code.empty() ? 0 : std::wcstoll(code.c_str(), nullptr, 10);
+    ::ExitProcess(static_cast<UINT>(value));
+}

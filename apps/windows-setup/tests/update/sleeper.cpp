@@ -1,0 +1,9 @@
+// A stand-in update parent: sleeps for the milliseconds given as its argument, then exits.
+#include <windows.h>
+
+#include <cwchar>
+
+int wmain(int argc, wchar_t** argv) {
+    ::Sleep(argc > 1 ? static_cast<DWORD>(std::wcstoul(argv[1], nullptr, 10)) : 0);
+    return 0;
+}
