@@ -1,16 +1,14 @@
 #include "inspection/inspect_packages.hpp"
 
-#include "inspection/queries.hpp"
+#include "dialogs/dialogs.hpp"
+#include "staging/payloads.hpp"
 
 namespace mirel {
 
-// Placeholder until the package rules land: no package is ever accepted.
-Status inspect_packages() { return fail("inspection_not_built"); }
-Result<std::vector<std::string>> query_column(std::string_view, std::string_view) {
-    return fail("inspection_not_built");
-}
-Result<std::string> query_product_property(std::string_view, std::string_view) {
-    return fail("inspection_not_built");
+Status inspect_packages() {
+    // The program's own icon must load before any of its packages is examined.
+    RETURN_IF_ERROR(load_setup_icon());
+    return inspect_payloads(PAYLOADS);
 }
 
 }  // namespace mirel

@@ -1,0 +1,72 @@
+#pragma once
+
+// The platform-free pieces of the web runtime check: the stream copy with its size limits, the
+// read-back comparison, where the verifier lives and what it is given.
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/setup_error.hpp"
+
+namespace mirel {
+
+inline constexpr const char* INSTALLER_RUNTIME_PAYLOAD = "installer_runtime_payload";
+inline constexpr const char* INSTALLER_RUNTIME_SIGNATURE = "installer_runtime_signature";
+
+inline constexpr std::string_view RUNTIME_BINARY_QUERY =
+    "SELECT `Data` FROM `Binary` WHERE `Name` = 'MicrosoftEdgeWebview2Setup.exe'";
+inline constexpr std::string_view RUNTIME_FILE_NAME = "webview.exe";
+inline constexpr std::size_t RUNTIME_MINIMUM_SIZE = 512;
+inline constexpr std::size_t RUNTIME_MAXIMUM_SIZE = 8'388'608;
+inline constexpr std::size_t RUNTIME_CHUNK_SIZE = 32'768;
+
+inline constexpr std::string_view VERIFIER_RELATIVE_PATH = "WindowsPowerShell/v1.0/powershell.exe";
+inline constexpr std::string_view VERIFIER_MODULE_VARIABLE = "PSModulePath";
+inline constexpr std::string_view SIGNATURE_SCRIPT =
+    "& { param($p) $s=Get-AuthenticodeSignature -LiteralPath $p; if ($s.Status -ne 'Valid' -or "
+    "$s.SignerCertificate.Subject -notmatch '(^|,\\s*)O=Microsoft Corporation(,|$)') { exit 1 }; exit 0 }";
+static_assert(SIGNATURE_SCRIPT.size() == 189);
+
+// Fills a prefix of the buffer and says how much; nothing on failure.
+using ChunkReader = std::function<std::optional<std::size_t>(std::span<std::byte> buffer)>;
+// Writes all of the bytes; false on failure.
+using ChunkWriter = std::function<bool(std::span<const std::byte> bytes)>;
+
+// Copies the stream in RUNTIME_CHUNK_SIZE pieces to `write` until `read` gives 0 bytes, then
+// calls `flush`. Returns every byte read, in order. Any failure, a stream of fewer than
+// RUNTIME_MINIMUM_SIZE bytes, or one of more than RUNTIME_MAXIMUM_SIZE bytes (noticed as soon as
+// the running total passes it, without reading further) gives INSTALLER_RUNTIME_PAYLOAD.
+Result<std::vector<std::byte>> copy_runtime_stream(const ChunkReader& read, const ChunkWriter& write,
+                                                   const std::function<bool()>& flush);
+
+// Reads the file back through `read` and compares it with `expected`, byte for byte; any
+// failure, early end, excess or difference gives INSTALLER_RUNTIME_PAYLOAD.
+Status compare_read_back(const ChunkReader& read, std::span<const std::byte> expected);
+
+struct VerifierLocations {
+    std::string program;
+    std::string module_directory;
+};
+
+// The verifier below the system directory, and the module folder beside it.
+Result<VerifierLocations> verifier_locations(std::string_view system_directory);
+
+// "-NoProfile", "-NonInteractive", "-Command", the script, then the file to check.
+std::vector<std::string> verifier_arguments(std::string_view file_path);
+
+// Splits an environment block ("NAME=VALUE" strings, each NUL-terminated, ended by an empty one).
+std::vector<std::u16string> environment_entries(std::u16string_view block);
+
+// The entries with `name` set to `value`: the first entry of that name in any letter case is
+// replaced in place and any further one dropped; without one, the entry is inserted before the
+// first name that sorts after it, keeping a sorted block sorted. Returns the finished block.
+std::u16string environment_block_with(const std::vector<std::u16string>& entries, std::u16string_view name,
+                                      std::u16string_view value);
+
+}  // namespace mirel

@@ -1,0 +1,139 @@
+// The whole package inspection on real packages under Wine: the sample packages pass, and every
+// rule-breaking variant fails with its own code. Each run writes the packages into a staging
+// directory, reads them through msi.dll, extracts and verifies the web runtime installer with
+// the prefix's verifier, and must leave nothing behind in the temporary directory.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/path.hpp"
+#include "common/win32.hpp"
+#include "inspection/inspect_packages.hpp"
+#include "inspection/web_runtime.hpp"
+
+namespace mirel {
+namespace {
+
+std::string windows_path(std::string path) {
+    std::ranges::replace(path, '/', '\\');
+    return path;
+}
+
+const std::string SAMPLES = windows_path(MIREL_SAMPLE_PACKAGES);
+const std::string VARIANTS = windows_path(MIREL_PACKAGE_VARIANTS);
+
+std::vector<std::byte> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> result(bytes.size());
+    std::ranges::transform(bytes, result.begin(), [](char c) { return static_cast<std::byte>(c); });
+    return result;
+}
+
+// The names of this process's staging directories still present in the temporary directory.
+std::vector<std::string> leftovers() {
+    std::array<wchar_t, MAX_PATH + 1> temp{};
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
+    const std::string pattern = join_path(from_wide(std::wstring_view(temp.data(), length)),
+                                          "MirelSetup-" + std::to_string(::GetCurrentProcessId()) + "-*");
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW(to_wide(pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        names.push_back(from_wide(found.cFileName));
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+// inspect_payloads on the two package files of `directory`, as the program does on its own;
+// `tr_bytes`, when given, replaces the Turkish package.
+std::string inspect_directory(const std::string& directory, std::vector<std::byte> tr_bytes = {}) {
+    std::vector<std::byte> en = read_file(directory + "\\en.msi");
+    std::vector<std::byte> tr = tr_bytes.empty() ? read_file(directory + "\\tr.msi") : std::move(tr_bytes);
+    if (en.size() != PAYLOAD_SIZE || tr.size() != PAYLOAD_SIZE) return "test input of the wrong size";
+    const std::array<Payload, 2> payloads = {{
+        {"en.msi", std::span<const std::byte, PAYLOAD_SIZE>(en.data(), PAYLOAD_SIZE), UiLanguage::English},
+        {"tr.msi", std::span<const std::byte, PAYLOAD_SIZE>(tr.data(), PAYLOAD_SIZE), UiLanguage::Turkish},
+    }};
+    const Status status = inspect_payloads(payloads);
+    return status ? "ok" : status.error().text();
+}
+
+std::string outcome(const Status& status) {
+    return status ? "ok" : status.error().text();
+}
+
+TEST(InspectPayloads, TheSamplePackagesPassAndLeaveNothingBehind) {
+    EXPECT_EQ(inspect_directory(SAMPLES), "ok");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST(InspectPayloads, EveryVariantFailsWithItsOwnCode) {
+    std::ifstream list(VARIANTS + "\\variants.tsv");
+    ASSERT_TRUE(list.good()) << VARIANTS;
+    std::string line;
+    int variants = 0;
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        std::string name, slot, expected;
+        if (!std::getline(fields, name, '\t') || !std::getline(fields, slot, '\t') || !std::getline(fields, expected)) {
+            continue;
+        }
+        ++variants;
+        EXPECT_EQ(inspect_directory(VARIANTS + "\\" + name), expected) << name << " (" << slot << ")";
+        EXPECT_TRUE(leftovers().empty()) << name;
+    }
+    EXPECT_GE(variants, 20);
+}
+
+TEST(InspectPayloads, TheTurkishPackageIsWrittenOnlyAfterTheEnglishOnePassed) {
+    // Bytes that write_payload refuses: reaching them shows that the Turkish package was written.
+    const std::vector<std::byte> not_a_package(PAYLOAD_SIZE);
+    EXPECT_EQ(inspect_directory(SAMPLES, not_a_package), "installer_payload_missing");
+    EXPECT_EQ(inspect_directory(VARIANTS + "\\version-4-parts", not_a_package),
+              "installer_payload_version_or_language");
+    EXPECT_EQ(inspect_directory(VARIANTS + "\\runtime-unsigned", not_a_package), "installer_runtime_signature");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST(CheckWebRuntime, ExtractsVerifiesAndRemovesTheCarriedInstaller) {
+    EXPECT_EQ(outcome(check_web_runtime(SAMPLES + "\\en.msi")), "ok");
+    EXPECT_EQ(outcome(check_web_runtime(SAMPLES + "\\tr.msi")), "ok");
+    EXPECT_TRUE(leftovers().empty());
+    EXPECT_EQ(outcome(check_web_runtime(SAMPLES + "\\missing.msi")), "msi_database");
+}
+
+TEST(CheckWebRuntime, AnInheritedModulePathDoesNotReachTheVerifier) {
+    // The verifier accepts only the system's own module directory.
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"psmodulepath", L"C:\\users\\Public\\Modules"));
+    EXPECT_EQ(outcome(check_web_runtime(SAMPLES + "\\en.msi")), "ok");
+    ::SetEnvironmentVariableW(L"PSModulePath", nullptr);
+}
+
+TEST(CheckWebRuntime, NoVerifierAtItsPlaceIsASignatureFailure) {
+    std::array<wchar_t, MAX_PATH> system{};
+    const UINT length = ::GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size()));
+    ASSERT_GT(length, 0u);
+    const std::wstring directory(system.data(), length);
+    const std::wstring verifier = directory + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+    const std::wstring aside = verifier + L".aside";
+    ASSERT_TRUE(::MoveFileExW(verifier.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING));
+    const Status status = check_web_runtime(SAMPLES + "\\en.msi");
+    const bool restored = ::MoveFileExW(aside.c_str(), verifier.c_str(), MOVEFILE_REPLACE_EXISTING);
+    ASSERT_TRUE(restored) << "the verifier is left at " << from_wide(aside);
+    EXPECT_EQ(outcome(status), "installer_runtime_signature");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+}  // namespace
+}  // namespace mirel
