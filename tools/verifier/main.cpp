@@ -75,7 +75,7 @@ int run() {
 
   Verdict verdict = mirel::verifier::check_invocation(arguments, environment_entries(), own_path());
   if (verdict.code == mirel::verifier::VALID_MICROSOFT_SIGNATURE) {
-    verdict = mirel::verifier::verify_file(arguments[4]);
+    verdict = mirel::verifier::verify_file(*mirel::verifier::file_path_argument(arguments[4]));
   }
   report(verdict);
   return verdict.code;

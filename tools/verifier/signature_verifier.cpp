@@ -49,6 +49,9 @@ bool powershell_would_reparse(std::wstring_view path) {
   });
 }
 
+// The four characters that open and close a single-quoted PowerShell string.
+bool is_single_quote(wchar_t c) { return c == L'\'' || (c >= L'\u2018' && c <= L'\u201B'); }
+
 std::wstring parent_directory(std::wstring_view path) {
   const auto separator = path.find_last_of(L"\\/");
   if (separator == std::wstring_view::npos || separator == 0) {
@@ -245,7 +248,7 @@ Verdict check_invocation(const std::vector<std::wstring>& arguments,
   if (arguments[3] != SIGNATURE_SCRIPT) {
     return {WRONG_SCRIPT, L"the signature script differs"};
   }
-  if (powershell_would_reparse(arguments[4])) {
+  if (!file_path_argument(arguments[4])) {
     return {UNSAFE_FILE_PATH,
             L"Windows PowerShell would not pass this path intact: " + arguments[4]};
   }
@@ -278,6 +281,34 @@ Verdict check_invocation(const std::vector<std::wstring>& arguments,
             L"PSModulePath is " + std::wstring(value) + L", expected " + module_directory};
   }
   return {VALID_MICROSOFT_SIGNATURE, {}};
+}
+
+std::optional<std::wstring> file_path_argument(std::wstring_view argument) {
+  if (argument.empty() || !is_single_quote(argument.front())) {
+    if (powershell_would_reparse(argument)) {
+      return std::nullopt;
+    }
+    return std::wstring(argument);
+  }
+  if (argument.size() < 2 || !is_single_quote(argument.back())) {
+    return std::nullopt;
+  }
+  std::wstring path;
+  const std::wstring_view inside = argument.substr(1, argument.size() - 2);
+  for (std::size_t i = 0; i < inside.size(); ++i) {
+    if (is_single_quote(inside[i])) {
+      // Inside the string a quote stands only doubled; a lone one would end it early.
+      if (i + 1 >= inside.size() || !is_single_quote(inside[i + 1])) {
+        return std::nullopt;
+      }
+      ++i;
+    }
+    path.push_back(inside[i]);
+  }
+  if (path.empty()) {
+    return std::nullopt;
+  }
+  return path;
 }
 
 Verdict verify_file(const std::wstring& path) {

@@ -3,6 +3,7 @@
 // setup program makes and then verifies the Authenticode signature for real.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,12 @@ struct Verdict {
 // joined with "Modules".
 Verdict check_invocation(const std::vector<std::wstring>& arguments,
                          const std::vector<std::wstring>& environment, std::wstring_view own_path);
+
+// The file path PowerShell binds to the script's $p from the last argument: a single-quoted
+// PowerShell string (quote characters doubled inside) is read as a literal; a bare argument is
+// taken as it is unless PowerShell would split or interpret it. Nothing when the path would not
+// arrive intact.
+std::optional<std::wstring> file_path_argument(std::wstring_view argument);
 
 // The script's subject test, '(^|,\s*)O=Microsoft Corporation(,|$)' under PowerShell's
 // case-insensitive -notmatch.

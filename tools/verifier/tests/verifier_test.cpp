@@ -134,6 +134,16 @@ TEST(InvocationRule, RejectsAPathThatPowerShellWouldSplitOrInterpret) {
   }
 }
 
+TEST(InvocationRule, ReadsAQuotedPowerShellLiteralAsThePath) {
+  EXPECT_EQ(file_path_argument(L"'C:\\Users\\John Smith\\webview.exe'"), L"C:\\Users\\John Smith\\webview.exe");
+  EXPECT_EQ(file_path_argument(L"'C:\\O''Brien $(calc)\\w.exe'"), L"C:\\O'Brien $(calc)\\w.exe");
+  EXPECT_EQ(file_path_argument(L"'a\u2019\u2019b'"), L"a\u2019b");
+  EXPECT_EQ(file_path_argument(L"C:\\plain\\w.exe"), L"C:\\plain\\w.exe");
+  for (const wchar_t* broken : {L"'", L"''", L"'a'b'", L"'unterminated", L"'a' '", L"'a\u2018b'"}) {
+    EXPECT_FALSE(file_path_argument(broken)) << testing::PrintToString(std::wstring(broken));
+  }
+}
+
 TEST(InvocationRule, RequiresTheModuleDirectoryOnceAndExactly) {
   EXPECT_EQ(invocation_code(good_arguments(), {}), MODULE_PATH_MISSING);
   EXPECT_EQ(invocation_code(good_arguments(), {L"PSModulePathX=C:\\x"}), MODULE_PATH_MISSING);
@@ -431,8 +441,3 @@ TEST_F(VerifierProcess, InstalledCopyAnswersTheSetupProgramsInvocation) {
 }  // namespace
 }  // namespace mirel::verifier
 
-// The Windows tier links with -municode, whose start-up code calls wmain, not gtest_main's main.
-int wmain(int argc, wchar_t** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

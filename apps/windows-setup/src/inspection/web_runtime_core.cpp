@@ -82,8 +82,33 @@ Result<VerifierLocations> verifier_locations(std::string_view system_directory) 
     return locations;
 }
 
+std::string powershell_literal(std::string_view path) {
+    // U+2018 to U+2019 and U+201A to U+201B are E2 80 98 to E2 80 9B in UTF-8.
+    const auto quote_length = [&](std::size_t i) -> std::size_t {
+        if (path[i] == '\'') return 1;
+        if (path.substr(i, 2) == "\xE2\x80" && i + 2 < path.size()) {
+            const auto third = static_cast<unsigned char>(path[i + 2]);
+            if (third >= 0x98 && third <= 0x9B) return 3;
+        }
+        return 0;
+    };
+    std::string literal = "'";
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t quote = quote_length(i);
+        if (quote == 0) {
+            literal.push_back(path[i++]);
+            continue;
+        }
+        literal.append(path.substr(i, quote));
+        literal.append(path.substr(i, quote));
+        i += quote;
+    }
+    literal.push_back('\'');
+    return literal;
+}
+
 std::vector<std::string> verifier_arguments(std::string_view file_path) {
-    return {"-NoProfile", "-NonInteractive", "-Command", std::string(SIGNATURE_SCRIPT), std::string(file_path)};
+    return {"-NoProfile", "-NonInteractive", "-Command", std::string(SIGNATURE_SCRIPT), powershell_literal(file_path)};
 }
 
 std::vector<std::u16string> environment_entries(std::u16string_view block) {

@@ -57,7 +57,14 @@ struct VerifierLocations {
 // The verifier below the system directory, and the module folder beside it.
 Result<VerifierLocations> verifier_locations(std::string_view system_directory);
 
-// "-NoProfile", "-NonInteractive", "-Command", the script, then the file to check.
+// The path as a PowerShell single-quoted string: every quote character PowerShell knows
+// (' and the typographic U+2018 to U+201B) doubled, the whole in single quotes.
+std::string powershell_literal(std::string_view path);
+
+// "-NoProfile", "-NonInteractive", "-Command", the script, then the file to check. PowerShell
+// joins everything after "-Command" into one command and parses it again, so a bare path would
+// be split at its first blank (a profile folder such as "C:\Users\Ada Lovelace") and could even
+// run as code ("$(...)"); the path therefore travels as a quoted PowerShell literal.
 std::vector<std::string> verifier_arguments(std::string_view file_path);
 
 // Splits an environment block ("NAME=VALUE" strings, each NUL-terminated, ended by an empty one).

@@ -120,6 +120,23 @@ TEST(CheckWebRuntime, AnInheritedModulePathDoesNotReachTheVerifier) {
     ::SetEnvironmentVariableW(L"PSModulePath", nullptr);
 }
 
+TEST(CheckWebRuntime, ATemporaryFolderWithBlanksQuotesAndDollarsReachesTheVerifierIntact) {
+    // A profile folder such as "C:\Users\Ada O'Brien" must neither split the path nor let
+    // PowerShell read part of it as code.
+    std::array<wchar_t, MAX_PATH + 1> temp{};
+    const DWORD length = ::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
+    const std::wstring original(temp.data(), length);
+    const std::wstring odd = original + L"Ada O'Brien \u2019$(exit 0)";
+    ASSERT_TRUE(::CreateDirectoryW(odd.c_str(), nullptr));
+    ::SetEnvironmentVariableW(L"TMP", odd.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", odd.c_str());
+    EXPECT_EQ(outcome(check_web_runtime(SAMPLES + "\\en.msi")), "ok");
+    EXPECT_TRUE(leftovers().empty());
+    ::SetEnvironmentVariableW(L"TMP", original.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", original.c_str());
+    EXPECT_TRUE(::RemoveDirectoryW(odd.c_str())) << "something was left in the odd temporary folder";
+}
+
 TEST(CheckWebRuntime, NoVerifierAtItsPlaceIsASignatureFailure) {
     std::array<wchar_t, MAX_PATH> system{};
     const UINT length = ::GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size()));

@@ -163,7 +163,18 @@ TEST(VerifierCommandLine, TheScriptTravelsQuotedAndUnchanged) {
               "\"C:\\Windows\\system32\\WindowsPowerShell/v1.0/powershell.exe\" -NoProfile -NonInteractive -Command "
               "\"& { param($p) $s=Get-AuthenticodeSignature -LiteralPath $p; if ($s.Status -ne 'Valid' -or "
               "$s.SignerCertificate.Subject -notmatch '(^|,\\s*)O=Microsoft Corporation(,|$)') { exit 1 }; exit 0 }\" "
-              "\"C:\\Users\\Test User\\AppData\\Local\\Temp\\MirelSetup-8-9-0\\webview.exe\"");
+              "\"'C:\\Users\\Test User\\AppData\\Local\\Temp\\MirelSetup-8-9-0\\webview.exe'\"");
+}
+
+TEST(VerifierCommandLine, ThePathIsAPowerShellLiteralWhateverItHolds) {
+    EXPECT_EQ(powershell_literal("C:\\Temp\\webview.exe"), "'C:\\Temp\\webview.exe'");
+    EXPECT_EQ(powershell_literal("C:\\Users\\O'Brien $(calc)\\w.exe"), "'C:\\Users\\O''Brien $(calc)\\w.exe'");
+    // Typographic single quotes end a PowerShell string too; other characters of that block do not.
+    EXPECT_EQ(powershell_literal("a\u2018b\u2019c\u201Ad\u201Be\u201Cf"),
+              "'a\u2018\u2018b\u2019\u2019c\u201A\u201Ad\u201B\u201Be\u201Cf'");
+    EXPECT_EQ(powershell_literal(""), "''");
+    EXPECT_EQ(powershell_literal("\xE2\x80"), "'\xE2\x80'");  // a cut sequence is copied as it is
+    EXPECT_EQ(verifier_arguments("C:\\x y").back(), "'C:\\x y'");
 }
 
 std::u16string block_of(std::initializer_list<std::u16string_view> entries) {
