@@ -1,0 +1,445 @@
+// tamper_hostile SETUP_PID TEMP_DIR WORK_DIR STAGING_HOSTILE_EXE
+//
+// Another process of the same user, out to make a running setup program install something else
+// than what it carries. For as long as the setup process lives it
+//  - squats on the names of the setup's next staging directories (MirelSetup-<pid>-<time>-<n>
+//    with times just ahead of the clock), each holding a planted en.msi and tr.msi;
+//  - whenever the setup has a child running (the signature verifier "powershell.exe" during
+//    the package inspection, the installer engine "msiexec.exe" afterwards), which it only starts
+//    once its staged files are locked, attacks every staged file and every directory above it:
+//    writing, truncating, deleting, renaming, replacing, and renaming or removing the directories;
+//    during the engine it also runs the staging tests' attacker (STAGING_HOSTILE_EXE) on the
+//    package. Anything that succeeds is undone where it can be and counted.
+// Before a child ends it asks the attacker to stand back (window_guard.hpp), which it does at once,
+// between two attacks; a round of attacks counts only if the child was still running when it had
+// finished. Once the child has gone the setup program unlocks and removes its files: attacking
+// those would no longer test the locks.
+//
+// The report goes to the standard error stream, one record per line, fields separated by tabs:
+//   attack  PHASE  NAME  ATTEMPTS  SUCCESSES  LAST_ERROR
+//   rounds  PHASE  COUNTED  DISCARDED
+//   seen    DIRECTORY_NAME        (each staging directory of the setup program that was observed)
+//   squat   DIRECTORY_NAME        (each directory planted in the setup program's way)
+//   squats  CREATED  INTACT       (INTACT: still there afterwards with the planted files unchanged)
+// "read" and "staging_hostile:read" are the attacker reading the package, which is allowed (the
+// engine is a reader too) and shows that the files were there to be attacked.
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_driver.hpp"
+#include "window_guard.hpp"
+
+namespace {
+
+using mirel::test_driver::narrow;
+
+constexpr ULONGLONG WATCH_LIMIT_MS = 180'000;
+constexpr std::size_t SQUAT_LIMIT = 150;
+constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr const wchar_t* STAGED_NAMES[] = {L"en.msi", L"tr.msi", L"webview.exe"};
+constexpr std::uint64_t UNIX_EPOCH_FILETIME = 116444736000000000ULL;
+
+struct Tally {
+    long attempts = 0;
+    long successes = 0;
+    DWORD last_error = 0;
+};
+using Tallies = std::map<std::string, Tally>;
+
+void record(Tallies& tallies, const std::string& attack, bool succeeded) {
+    Tally& tally = tallies[attack];
+    ++tally.attempts;
+    if (succeeded) {
+        ++tally.successes;
+    } else {
+        tally.last_error = ::GetLastError();
+    }
+}
+
+bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool try_open(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags = 0) {
+    const HANDLE file = ::CreateFileW(path.c_str(), access, ALL_SHARING, nullptr, disposition, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+// What the planted files hold: a compound-file header that is not the embedded package.
+const std::string& planted_bytes() {
+    static const std::string bytes = [] {
+        std::string header("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+        header += "planted by the attacker";
+        header.resize(512, '\0');
+        return header;
+    }();
+    return bytes;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    ::CloseHandle(file);
+    return ok;
+}
+
+std::string read_file(const std::wstring& path) {
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes(4096, '\0');
+    DWORD read = 0;
+    if (!::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+    ::CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+// Every directory above the path except the volume root, which cannot be renamed anyway.
+std::vector<std::wstring> directories_above(std::wstring path) {
+    std::vector<std::wstring> directories;
+    for (;;) {
+        const std::size_t separator = path.find_last_of(L'\\');
+        if (separator == std::wstring::npos || separator <= 2) return directories;
+        path.resize(separator);
+        directories.push_back(path);
+    }
+}
+
+// Wine's ReplaceFileW leaves an empty "rf*.tmp" beside the file it failed to replace. That would
+// keep the staging directory from being removed, which any process may do on purpose by putting
+// a file there, but it is not what these attacks are about: they clear up after themselves.
+void remove_replace_litter(const std::wstring& file) {
+    const std::wstring directory = file.substr(0, file.find_last_of(L'\\'));
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((directory + L"\\rf*.tmp").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        ::DeleteFileW((directory + L"\\" + entry.cFileName).c_str());
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+}
+
+// The staging tests' attacker, run on one file; its tallies are added under its own name.
+void run_staging_hostile(Tallies& tallies, const std::wstring& program, const std::wstring& file) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!::CreatePipe(&read_end, &write_end, &inheritable, 1 << 16)) return;
+    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write_end;
+    std::wstring command_line;
+    mirel::test_driver::append_quoted_argument(command_line, program);
+    command_line += L' ';
+    mirel::test_driver::append_quoted_argument(command_line, file);
+    command_line += L" 3";
+    PROCESS_INFORMATION started{};
+    const bool ok = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                     nullptr, nullptr, &startup, &started);
+    ::CloseHandle(write_end);
+    std::string output;
+    if (ok) {
+        char chunk[4096];
+        DWORD read = 0;
+        while (::ReadFile(read_end, chunk, sizeof chunk, &read, nullptr) && read > 0) output.append(chunk, read);
+        ::WaitForSingleObject(started.hProcess, INFINITE);
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+    }
+    ::CloseHandle(read_end);
+
+    // attack, target, attempts, successes, last error
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::vector<std::string> fields;
+        for (std::size_t field = start; field <= end;) {
+            std::size_t tab = output.find('\t', field);
+            if (tab == std::string::npos || tab > end) tab = end;
+            fields.push_back(output.substr(field, tab - field));
+            field = tab + 1;
+        }
+        if (fields.size() == 5) {
+            Tally& tally = tallies["staging_hostile:" + fields[0]];
+            tally.attempts += std::strtol(fields[2].c_str(), nullptr, 10);
+            tally.successes += std::strtol(fields[3].c_str(), nullptr, 10);
+            if (const DWORD error = std::strtoul(fields[4].c_str(), nullptr, 10)) tally.last_error = error;
+        }
+        start = end + 1;
+    }
+}
+
+struct Child {
+    std::wstring name;
+    HANDLE handle;
+};
+
+// The setup program's running children that matter: the verifier and the engine.
+std::vector<Child> watched_children(DWORD setup_pid) {
+    std::vector<Child> children;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return children;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != setup_pid) continue;
+        const std::wstring name = entry.szExeFile;
+        const bool engine = ::lstrcmpiW(name.c_str(), L"msiexec.exe") == 0;
+        const bool verifier = ::lstrcmpiW(name.c_str(), L"powershell.exe") == 0;
+        if (!engine && !verifier) continue;
+        if (const HANDLE handle = ::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID))
+            children.push_back({engine ? L"engine" : L"verifier", handle});
+    }
+    ::CloseHandle(snapshot);
+    return children;
+}
+
+std::wstring staging_name(DWORD pid, std::uint64_t nanoseconds, unsigned attempt) {
+    return L"MirelSetup-" + std::to_wstring(pid) + L"-" + std::to_wstring(nanoseconds) + L"-" +
+           std::to_wstring(attempt);
+}
+
+std::uint64_t unix_nanoseconds() {
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    const std::uint64_t value = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (value - UNIX_EPOCH_FILETIME) * 100;
+}
+
+class Watcher {
+public:
+    Watcher(DWORD setup_pid, std::wstring temp, std::wstring work, std::wstring staging_hostile)
+        : setup_pid_(setup_pid), temp_(std::move(temp)), planted_(std::move(work) + L"\\planted.msi"),
+          staging_hostile_(std::move(staging_hostile)) {}
+
+    void run(HANDLE setup) {
+        closing_ = ::CreateEventW(nullptr, FALSE, FALSE, mirel::tamper::CLOSING_EVENT);
+        stood_back_ = ::CreateEventW(nullptr, FALSE, FALSE, mirel::tamper::STOOD_BACK_EVENT);
+        const ULONGLONG limit = ::GetTickCount64() + WATCH_LIMIT_MS;
+        while (::WaitForSingleObject(setup, 0) == WAIT_TIMEOUT && ::GetTickCount64() < limit) {
+            const std::vector<std::wstring> staged = staged_files();
+            const std::vector<Child> children = watched_children(setup_pid_);
+            children_ = &children;
+            // After standing back, nothing is touched again until that child has gone.
+            if (children.empty()) standing_back_ = false;
+            const bool open = window_open();  // answers a stand-in's request even when idle
+            if (children.empty() || staged.empty() || !open) {
+                squat();
+                ::Sleep(2);
+            } else {
+                attack_round(staged, children);
+            }
+            children_ = nullptr;
+            for (const Child& child : children) ::CloseHandle(child.handle);
+        }
+        ::CloseHandle(closing_);
+        ::CloseHandle(stood_back_);
+    }
+
+    void report() {
+        std::string text;
+        for (const auto& [phase, tallies] : tallies_) {
+            for (const auto& [attack, tally] : tallies) {
+                text += "attack\t" + phase + "\t" + attack + "\t" + std::to_string(tally.attempts) + "\t" +
+                        std::to_string(tally.successes) + "\t" + std::to_string(tally.last_error) + "\n";
+            }
+        }
+        for (const auto& [phase, counts] : rounds_)
+            text += "rounds\t" + phase + "\t" + std::to_string(counts.first) + "\t" + std::to_string(counts.second) + "\n";
+        for (const std::wstring& name : seen_) text += "seen\t" + narrow(name) + "\n";
+        std::size_t intact = 0;
+        for (const std::wstring& name : squats_) {
+            text += "squat\t" + narrow(name) + "\n";
+            const std::wstring directory = temp_ + L"\\" + name;
+            if (read_file(directory + L"\\en.msi") == planted_bytes() &&
+                read_file(directory + L"\\tr.msi") == planted_bytes())
+                ++intact;
+            // The squats are the attacker's own: gone again once they have been counted.
+            ::DeleteFileW((directory + L"\\en.msi").c_str());
+            ::DeleteFileW((directory + L"\\tr.msi").c_str());
+            ::RemoveDirectoryW(directory.c_str());
+        }
+        text += "squats\t" + std::to_string(squats_.size()) + "\t" + std::to_string(intact) + "\n";
+        ::DeleteFileW(planted_.c_str());
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+private:
+    // Files with the staged names in the setup program's staging directories (never in a squat).
+    std::vector<std::wstring> staged_files() {
+        std::vector<std::wstring> files;
+        WIN32_FIND_DATAW entry;
+        const HANDLE find = ::FindFirstFileW((temp_ + L"\\MirelSetup-*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE) return files;
+        do {
+            const std::wstring name = entry.cFileName;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || squats_.contains(name)) continue;
+            seen_.insert(name);
+            for (const wchar_t* staged : STAGED_NAMES) {
+                const std::wstring path = temp_ + L"\\" + name + L"\\" + staged;
+                if (exists(path)) files.push_back(path);
+            }
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+        return files;
+    }
+
+    // The program's names are unguessable to the attacker only through the clock: the process id
+    // is public, so every name of the next moments is claimed that the attacker can afford.
+    void squat() {
+        if (squats_.size() >= SQUAT_LIMIT) return;
+        const std::uint64_t now = unix_nanoseconds();
+        for (unsigned attempt = 0; attempt < 2; ++attempt) {
+            const std::wstring name = staging_name(setup_pid_, now + 1'000'000, attempt);
+            const std::wstring directory = temp_ + L"\\" + name;
+            if (!::CreateDirectoryW(directory.c_str(), nullptr)) continue;
+            squats_.insert(name);
+            write_file(directory + L"\\en.msi", planted_bytes());
+            write_file(directory + L"\\tr.msi", planted_bytes());
+        }
+    }
+
+    // False once a watched child has ended or asked the attacker to stand back.
+    bool window_open() {
+        if (standing_back_) return false;
+        if (::WaitForSingleObject(closing_, 0) == WAIT_OBJECT_0) {
+            standing_back_ = true;
+            ::SetEvent(stood_back_);
+            return false;
+        }
+        for (const Child& child : *children_) {
+            if (::WaitForSingleObject(child.handle, 0) != WAIT_TIMEOUT) return false;
+        }
+        return true;
+    }
+
+    // One attack, made only while the window is open; whatever succeeds is counted.
+    template <typename Attack>
+    void attempt(Tallies& round, const char* name, Attack attack) {
+        if (!window_open()) return;
+        record(round, name, attack());
+    }
+
+    void attack_file(Tallies& round, const std::wstring& file) {
+        attempt(round, "open_write", [&] { return try_open(file, GENERIC_WRITE, OPEN_EXISTING); });
+        attempt(round, "truncate", [&] { return try_open(file, GENERIC_WRITE, TRUNCATE_EXISTING); });
+        attempt(round, "open_delete", [&] { return try_open(file, DELETE, OPEN_EXISTING); });
+        attempt(round, "delete_file", [&] { return ::DeleteFileW(file.c_str()) != 0; });
+        attempt(round, "move_file", [&] {
+            const std::wstring moved = file + L".moved";
+            if (!::MoveFileExW(file.c_str(), moved.c_str(), 0)) return false;
+            ::MoveFileExW(moved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
+            return true;
+        });
+        // Both ways of putting another file in its place; a success here cannot be undone.
+        attempt(round, "move_over", [&] {
+            if (!exists(planted_)) write_file(planted_, planted_bytes());
+            return ::MoveFileExW(planted_.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+        });
+        attempt(round, "replace_file", [&] {
+            if (!exists(planted_)) write_file(planted_, planted_bytes());
+            const bool replaced = ::ReplaceFileW(file.c_str(), planted_.c_str(), nullptr, 0, nullptr, nullptr) != 0;
+            remove_replace_litter(file);
+            return replaced;
+        });
+        attempt(round, "read", [&] {
+            const HANDLE reader =
+                ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (reader == INVALID_HANDLE_VALUE) return false;
+            char chunk[512];
+            DWORD read = 0;
+            const bool ok = ::ReadFile(reader, chunk, sizeof chunk, &read, nullptr) && read > 0;
+            ::CloseHandle(reader);
+            return ok;
+        });
+    }
+
+    void attack_directory(Tallies& round, const std::wstring& directory) {
+        attempt(round, "move_directory", [&] {
+            const std::wstring moved = directory + L".moved";
+            if (!::MoveFileExW(directory.c_str(), moved.c_str(), 0)) return false;
+            ::MoveFileExW(moved.c_str(), directory.c_str(), 0);
+            return true;
+        });
+        attempt(round, "remove_directory", [&] {
+            if (!::RemoveDirectoryW(directory.c_str())) return false;
+            ::CreateDirectoryW(directory.c_str(), nullptr);
+            return true;
+        });
+        attempt(round, "open_delete_directory",
+                [&] { return try_open(directory, DELETE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS); });
+    }
+
+    void attack_round(const std::vector<std::wstring>& staged, const std::vector<Child>& children) {
+        std::string phase = "verifier";
+        for (const Child& child : children) {
+            if (child.name == L"engine") phase = "engine";
+        }
+        Tallies round;
+        std::set<std::wstring> directories;
+        for (const std::wstring& file : staged) {
+            attack_file(round, file);
+            for (const std::wstring& directory : directories_above(file)) directories.insert(directory);
+            if (phase == "engine" && window_open()) run_staging_hostile(round, staging_hostile_, file);
+        }
+        for (const std::wstring& directory : directories) attack_directory(round, directory);
+
+        if (!window_open()) {
+            ++rounds_[phase].second;
+            return;
+        }
+        ++rounds_[phase].first;
+        Tallies& total = tallies_[phase];
+        for (const auto& [attack, tally] : round) {
+            Tally& sum = total[attack];
+            sum.attempts += tally.attempts;
+            sum.successes += tally.successes;
+            if (tally.last_error != 0) sum.last_error = tally.last_error;
+        }
+    }
+
+    DWORD setup_pid_;
+    std::wstring temp_;
+    std::wstring planted_;
+    std::wstring staging_hostile_;
+    std::map<std::string, Tallies> tallies_;
+    std::map<std::string, std::pair<long, long>> rounds_;
+    std::set<std::wstring> seen_;
+    std::set<std::wstring> squats_;
+    HANDLE closing_ = nullptr;
+    HANDLE stood_back_ = nullptr;
+    bool standing_back_ = false;
+    const std::vector<Child>* children_ = nullptr;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 5) return 2;
+    const DWORD setup_pid = std::wcstoul(argv[1], nullptr, 10);
+    const HANDLE setup = ::OpenProcess(SYNCHRONIZE, FALSE, setup_pid);
+    if (setup == nullptr) return 3;
+    Watcher watcher(setup_pid, argv[2], argv[3], argv[4]);
+    watcher.run(setup);
+    watcher.report();
+    ::CloseHandle(setup);
+    return 0;
+}

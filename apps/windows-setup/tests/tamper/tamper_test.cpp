@@ -1,0 +1,404 @@
+// The whole setup program, run from outside while another process of the same user attacks
+// everything it stages (tamper_hostile), with an installer engine that takes its time and compares
+// the package it is handed with the embedded bytes (tamper_engine, installed as msiexec.exe). The
+// engine ends with 1602 ("cancelled by the user") or 1603 ("failed"): both come after the whole
+// staging and engine phase, and neither needs an installed product afterwards.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_driver.hpp"
+
+namespace {
+
+namespace td = mirel::test_driver;
+
+constexpr std::uint64_t PAYLOAD_SIZE = 14'065'664;
+constexpr DWORD RUN_TIMEOUT_MS = 120'000;
+constexpr DWORD WINDOW_TIMEOUT_MS = 90'000;
+constexpr const wchar_t* ENGINE_MS = L"3000";
+constexpr int BASIC_BUTTON = 100;
+constexpr int OK_BUTTON = 1;
+// No process has this id: the update run finds its parent already gone and waits for nothing.
+constexpr const wchar_t* GONE_PARENT = L"--wait-pid=4294967295";
+
+std::wstring environment(const wchar_t* name) {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+}
+
+// The build hands over Linux paths as "Z:/..."; Windows programs want backslashes.
+std::wstring windows_path(const wchar_t* variable) {
+    std::wstring path = environment(variable);
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    return path;
+}
+
+std::wstring own_directory() {
+    std::vector<wchar_t> buffer(32768);
+    const std::wstring path(buffer.data(), ::GetModuleFileNameW(nullptr, buffer.data(), 32768));
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring system_directory() {
+    wchar_t buffer[MAX_PATH + 1];
+    return std::wstring(buffer, ::GetSystemDirectoryW(buffer, MAX_PATH + 1));
+}
+
+std::vector<std::wstring> entries(const std::wstring& directory, const wchar_t* pattern = L"*") {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((directory + L"\\" + pattern).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    return names;
+}
+
+void remove_tree(const std::wstring& directory) {
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((directory + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = directory + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                remove_tree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(directory.c_str());
+}
+
+// A folder of the test's own in the prefix's temporary directory: `temp` becomes the program's
+// TMP and TEMP, `work` holds the engine's record and the attacker's planted file.
+class Folder {
+public:
+    Folder() {
+        static int counter = 0;
+        wchar_t buffer[MAX_PATH + 1];
+        const std::wstring base(buffer, ::GetTempPathW(MAX_PATH + 1, buffer));
+        root_ = base + L"tamper-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+        ::CreateDirectoryW(root_.c_str(), nullptr);
+        ::CreateDirectoryW(temp().c_str(), nullptr);
+        ::CreateDirectoryW(work().c_str(), nullptr);
+    }
+    ~Folder() { remove_tree(root_); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    std::wstring temp() const { return root_ + L"\\temp"; }
+    std::wstring work() const { return root_ + L"\\work"; }
+    std::wstring record() const { return work() + L"\\engine-record.txt"; }
+
+private:
+    std::wstring root_;
+};
+
+// Everything below the folder, one relative path a line, for a failure message.
+std::string listing(const std::wstring& directory, const std::wstring& prefix = L"") {
+    std::string text;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = ::FindFirstFileW((directory + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return text;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        text += td::narrow(prefix + name) + " (" + std::to_string(entry.nFileSizeLow) + " bytes)\n";
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) text += listing(directory + L"\\" + name, prefix + name + L"\\");
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    return text;
+}
+
+std::string read_file(const std::wstring& path) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::string> split(const std::string& line, char separator) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = line.find(separator, start);
+        fields.push_back(line.substr(start, end - start));
+        if (end == std::string::npos) return fields;
+        start = end + 1;
+    }
+}
+
+std::vector<std::vector<std::string>> records(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    for (const std::string& line : split(text, '\n')) {
+        if (!line.empty()) lines.push_back(split(line, '\t'));
+    }
+    return lines;
+}
+
+// What tamper_hostile reports (see its header).
+struct AttackReport {
+    struct Tally {
+        long attempts = 0;
+        long successes = 0;
+        std::string last_error;
+    };
+    std::map<std::string, std::map<std::string, Tally>> attacks;  // phase, attack
+    std::map<std::string, std::pair<long, long>> rounds;         // phase: counted, discarded
+    std::set<std::string> seen;
+    std::set<std::string> squats;
+    long squats_created = -1;
+    long squats_intact = -1;
+
+    explicit AttackReport(const std::string& text) {
+        for (const std::vector<std::string>& f : records(text)) {
+            if (f[0] == "attack" && f.size() == 6) {
+                attacks[f[1]][f[2]] = {std::stol(f[3]), std::stol(f[4]), f[5]};
+            } else if (f[0] == "rounds" && f.size() == 4) {
+                rounds[f[1]] = {std::stol(f[2]), std::stol(f[3])};
+            } else if (f[0] == "seen" && f.size() == 2) {
+                seen.insert(f[1]);
+            } else if (f[0] == "squat" && f.size() == 2) {
+                squats.insert(f[1]);
+            } else if (f[0] == "squats" && f.size() == 3) {
+                squats_created = std::stol(f[1]);
+                squats_intact = std::stol(f[2]);
+            }
+        }
+    }
+
+    static bool is_read(const std::string& attack) { return attack == "read" || attack.ends_with(":read"); }
+
+    void print() const {
+        for (const auto& [phase, tallies] : attacks) {
+            long attempts = 0;
+            long successes = 0;
+            for (const auto& [attack, tally] : tallies) {
+                std::cout << "  " << phase << "\t" << attack << "\tattempts " << tally.attempts << "\tsuccesses "
+                          << tally.successes << "\tlast error " << tally.last_error << "\n";
+                if (!is_read(attack)) {
+                    attempts += tally.attempts;
+                    successes += tally.successes;
+                }
+            }
+            const auto counts = rounds.contains(phase) ? rounds.at(phase) : std::pair<long, long>{};
+            std::cout << phase << ": " << counts.first << " rounds (" << counts.second << " discarded), " << attempts
+                      << " attacks, " << successes << " successful\n";
+        }
+        std::cout << "staging directories seen: " << seen.size() << ", squats: " << squats_created << " ("
+                  << squats_intact << " intact)\n";
+    }
+};
+
+struct EngineRecord {
+    std::map<std::string, std::string> fields;
+    explicit EngineRecord(const std::string& text) {
+        for (const std::vector<std::string>& f : records(text)) {
+            if (f.size() == 2) fields[f[0]] = f[1];
+            if (f.size() == 1) fields[f[0]] = "";
+        }
+    }
+    std::string operator[](const std::string& key) const { return fields.contains(key) ? fields.at(key) : "<none>"; }
+};
+
+std::string regex_escape(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+class TamperTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // This prefix belongs to these tests: its engine is the stand-in that takes its time, and
+        // its PowerShell the gate in front of the test verifier (tools/install-verifier put the
+        // verifier itself there, and trusted the test root).
+        const std::wstring power_shell = system_directory() + L"\\WindowsPowerShell\\v1.0";
+        const std::pair<std::wstring, std::wstring> copies[] = {
+            {own_directory() + L"\\tamper_engine.exe", system_directory() + L"\\msiexec.exe"},
+            {windows_path(L"MIREL_TAMPER_VERIFIER"), power_shell + L"\\mirel-test-verifier.exe"},
+            {own_directory() + L"\\tamper_verifier_gate.exe", power_shell + L"\\powershell.exe"}};
+        for (const auto& [from, to] : copies) {
+            ::SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(::CopyFileW(from.c_str(), to.c_str(), FALSE)) << td::narrow(to) << ": " << ::GetLastError();
+        }
+    }
+
+    std::unique_ptr<td::Process> start_setup(std::vector<std::wstring> arguments, const std::wstring& temp,
+                                             const wchar_t* engine_exit, bool capture_standard_error = false) {
+        td::LaunchRequest request;
+        request.program = windows_path(L"MIREL_TAMPER_SETUP");
+        request.arguments = std::move(arguments);
+        request.environment = {{L"TMP", temp},
+                               {L"TEMP", temp},
+                               {L"MIREL_TAMPER_RECORD", folder_.record()},
+                               {L"MIREL_TAMPER_EXPECTED", windows_path(L"MIREL_TAMPER_SAMPLES")},
+                               {L"MIREL_TAMPER_ENGINE_MS", ENGINE_MS},
+                               {L"MIREL_TAMPER_EXIT", engine_exit}};
+        request.capture_standard_error = capture_standard_error;
+        auto [process, error] = td::Process::start(request);
+        EXPECT_TRUE(process) << error;
+        return std::move(process);
+    }
+
+    std::unique_ptr<td::Process> start_hostile(DWORD setup_pid) {
+        td::LaunchRequest request;
+        request.program = own_directory() + L"\\tamper_hostile.exe";
+        request.arguments = {std::to_wstring(setup_pid), folder_.temp(), folder_.work(),
+                             windows_path(L"MIREL_TAMPER_STAGING_HOSTILE")};
+        request.capture_standard_error = true;
+        auto [process, error] = td::Process::start(request);
+        EXPECT_TRUE(process) << error;
+        return std::move(process);
+    }
+
+    AttackReport finish_hostile(td::Process& hostile) {
+        const std::optional<std::uint32_t> code = hostile.wait_for_exit(30'000);
+        EXPECT_EQ(code, std::optional<std::uint32_t>(0)) << "the attacker did not finish";
+        AttackReport report(hostile.standard_error());
+        report.print();
+        return report;
+    }
+
+    // The engine ran on a fresh staging directory of this setup process and saw the embedded
+    // English package, byte for byte, from its first look to its last.
+    void expect_engine_saw_embedded_bytes(DWORD setup_pid, const AttackReport& attacks) {
+        const EngineRecord engine(read_file(folder_.record()));
+        std::cout << "engine: " << engine["checks"] << " checks of " << engine["package"] << ", "
+                  << engine["mismatches"] << " mismatches " << engine["problem"] << "\n";
+        const std::regex expected(regex_escape(td::narrow(folder_.temp())) + R"(\\(MirelSetup-)" +
+                                  std::to_string(setup_pid) + R"(-[0-9]+00-[0-9]{1,2})\\en\.msi)");
+        std::smatch match;
+        const std::string package = engine["package"];
+        ASSERT_TRUE(std::regex_match(package, match, expected)) << package;
+        EXPECT_FALSE(attacks.squats.contains(match[1].str())) << "the engine was handed a squatted directory";
+        EXPECT_EQ(engine["bytes"], std::to_string(PAYLOAD_SIZE));
+        EXPECT_GE(std::stol(engine["checks"]), 2);
+        EXPECT_EQ(engine["mismatches"], "0") << engine["problem"];
+    }
+
+    static void expect_every_attack_failed(const AttackReport& report) {
+        ASSERT_TRUE(report.attacks.contains("engine")) << "no attack ran while the engine was running";
+        EXPECT_GE(report.rounds.at("engine").first, 3);
+        const auto& engine = report.attacks.at("engine");
+        // The files were there to be attacked: reading them, which is allowed, worked.
+        ASSERT_TRUE(engine.contains("read") && engine.contains("staging_hostile:read"));
+        EXPECT_GT(engine.at("read").successes, 0);
+        EXPECT_GT(engine.at("staging_hostile:read").successes, 0);
+        for (const char* attack : {"open_write", "truncate", "open_delete", "delete_file", "move_file", "move_over",
+                                   "replace_file", "move_directory", "remove_directory", "open_delete_directory",
+                                   "staging_hostile:open_write", "staging_hostile:move_directory"}) {
+            EXPECT_TRUE(engine.contains(attack) && engine.at(attack).attempts > 0) << attack << " never tried";
+        }
+        for (const auto& [phase, tallies] : report.attacks) {
+            for (const auto& [attack, tally] : tallies) {
+                if (AttackReport::is_read(attack)) continue;
+                EXPECT_EQ(tally.successes, 0) << phase << " " << attack;
+            }
+        }
+        // The program never entered a directory that somebody else had made first.
+        EXPECT_GT(report.squats_created, 0);
+        EXPECT_EQ(report.squats_intact, report.squats_created);
+    }
+
+    Folder folder_;
+};
+
+TEST_F(TamperTest, AnUpdateRunUnderAttackHandsTheEngineTheEmbeddedBytesAndLeavesNothing) {
+    const auto setup = start_setup({L"--update", GONE_PARENT}, folder_.temp(), L"1602");
+    ASSERT_TRUE(setup);
+    const auto hostile = start_hostile(setup->id());
+    ASSERT_TRUE(hostile);
+
+    // 1602: the engine reports a cancellation, which ends the run quietly with exit code 0.
+    EXPECT_EQ(setup->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0));
+    const AttackReport report = finish_hostile(*hostile);
+    expect_engine_saw_embedded_bytes(setup->id(), report);
+    expect_every_attack_failed(report);
+    EXPECT_GE(report.seen.size(), 1u);
+    EXPECT_EQ(listing(folder_.temp()), "");
+}
+
+TEST_F(TamperTest, AnInteractiveRunWhoseEngineFailsUnderAttackRemovesEverythingBeforeItReports) {
+    const auto setup = start_setup({}, folder_.temp(), L"1603");
+    ASSERT_TRUE(setup);
+    const auto hostile = start_hostile(setup->id());
+    ASSERT_TRUE(hostile);
+
+    const HWND dialog = td::wait_for_any_window(setup->id(), WINDOW_TIMEOUT_MS);
+    ASSERT_NE(dialog, nullptr) << "no mode dialog";
+    ASSERT_TRUE(td::click_button(dialog, BASIC_BUTTON)) << td::describe_window(dialog);
+    ASSERT_TRUE(td::wait_for_window_gone(dialog, WINDOW_TIMEOUT_MS));
+
+    const HWND box = td::wait_for_any_window(setup->id(), WINDOW_TIMEOUT_MS);
+    ASSERT_NE(box, nullptr) << "no failure box";
+    const std::optional<std::wstring> text = td::message_box_text(box);
+    ASSERT_TRUE(text.has_value()) << td::describe_window(box);
+    EXPECT_TRUE(text->ends_with(L" (1603)")) << td::escape(*text);
+    // By the time the failure shows, whatever the run staged is gone; what is left can only be
+    // the attacker's squats.
+    const std::vector<std::wstring> at_report = entries(folder_.temp(), L"MirelSetup-*");
+    ASSERT_TRUE(td::click_button(box, OK_BUTTON));
+
+    EXPECT_EQ(setup->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(1));
+    const AttackReport report = finish_hostile(*hostile);
+    for (const std::wstring& name : at_report) {
+        EXPECT_TRUE(report.squats.contains(td::narrow(name))) << td::narrow(name) << " was left at the report";
+    }
+    expect_engine_saw_embedded_bytes(setup->id(), report);
+    expect_every_attack_failed(report);
+    EXPECT_EQ(listing(folder_.temp()), "");
+}
+
+// Run by tamper_full_drive, which mounts a small, nearly full tmpfs as this drive.
+TEST_F(TamperTest, ANearlyFullTemporaryDriveFailsLockedAndLeavesNothing) {
+    const std::wstring drive = environment(L"MIREL_TAMPER_FULL_DRIVE");
+    if (drive.empty()) GTEST_SKIP() << "runs in tamper_full_drive, on a drive too small for a package";
+    const std::wstring root = drive + L"\\";
+    const std::vector<std::wstring> before = entries(drive);
+
+    const auto validation = start_setup({L"--validate"}, root, L"0", true);
+    ASSERT_TRUE(validation);
+    EXPECT_EQ(validation->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(1));
+    EXPECT_EQ(validation->standard_error(), "installer_payload_locked\n");
+    EXPECT_EQ(entries(drive), before);
+
+    const auto update = start_setup({L"--update", GONE_PARENT}, root, L"0");
+    ASSERT_TRUE(update);
+    const HWND box = td::wait_for_any_window(update->id(), WINDOW_TIMEOUT_MS);
+    ASSERT_NE(box, nullptr) << "no failure box";
+    const std::optional<std::wstring> text = td::message_box_text(box);
+    ASSERT_TRUE(text.has_value()) << td::describe_window(box);
+    EXPECT_TRUE(text->ends_with(L"installer_payload_locked")) << td::escape(*text);
+    EXPECT_EQ(entries(drive), before);
+    ASSERT_TRUE(td::click_button(box, OK_BUTTON));
+    EXPECT_EQ(update->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(1));
+    EXPECT_EQ(entries(drive), before);
+    EXPECT_EQ(::GetFileAttributesW(folder_.record().c_str()), INVALID_FILE_ATTRIBUTES) << "the engine ran";
+}
+
+}  // namespace
