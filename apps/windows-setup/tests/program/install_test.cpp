@@ -1,0 +1,124 @@
+// The whole program installing the English sample package for real with Wine's installer engine:
+// an update run handed over by a parent process, and an interactive run answered through the
+// windows that a user sees.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "program_support.hpp"
+
+namespace mirel::program_test {
+namespace {
+
+const std::wstring TITLE = L"Mirel - Oruvan Setup";
+const std::wstring LAUNCH_QUESTION = L"Mirel is installed. Would you like to launch it now?";
+// How long a started application may take to leave its marker, and how long to watch for one
+// that must not appear.
+constexpr DWORD MARKER_TIMEOUT_MS = 30'000;
+constexpr DWORD NO_MARKER_WAIT_MS = 5'000;
+
+std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
+
+class RealInstallation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(uninstall(ENGLISH_PRODUCT)) << "a previous installation could not be removed";
+        ASSERT_TRUE(uninstall(TURKISH_PRODUCT)) << "a previous installation could not be removed";
+    }
+    void TearDown() override {
+        EXPECT_TRUE(uninstall(ENGLISH_PRODUCT));
+        EXPECT_TRUE(folder_.staging_directories().empty());
+    }
+
+    // The program started the installed application: its marker names the installed file.
+    void expect_application_started() {
+        ASSERT_TRUE(wait_for_file(folder_.marker(), MARKER_TIMEOUT_MS)) << "the application was not started";
+        const std::string command_line = read_file(folder_.marker());
+        const std::wstring location = product_info(ENGLISH_PRODUCT, L"InstallLocation");
+        ASSERT_FALSE(location.empty());
+        EXPECT_NE(command_line.find(narrow(location)), std::string::npos) << command_line;
+        EXPECT_NE(command_line.find("mirel-desktop.exe"), std::string::npos) << command_line;
+    }
+
+    TestFolder folder_;
+};
+
+TEST_F(RealInstallation, AnUpdateRunWaitsForItsParentThenInstallsAndLaunchesWithoutAsking) {
+    constexpr DWORD PARENT_LIFETIME_MS = 12'000;
+    std::unique_ptr<td::Process> parent =
+        start_program(windows_path(MIREL_TEST_SLEEPER), {std::to_wstring(PARENT_LIFETIME_MS)});
+    ASSERT_TRUE(parent);
+    std::string error;
+    std::unique_ptr<td::Process> setup = start_setup(
+        setup_program(), {L"--update", L"--wait-pid=" + std::to_wstring(parent->id())}, folder_, {}, false, &error);
+    ASSERT_TRUE(setup) << error;
+
+    // Nothing may be installed, and the run may not end, while the parent still runs.
+    while (!parent->has_exited()) {
+        ASSERT_FALSE(product_installed(ENGLISH_PRODUCT)) << "installed while the update parent was running";
+        ASSERT_FALSE(setup->has_exited()) << "ended while the update parent was running";
+        ::Sleep(100);
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
+    EXPECT_EQ(product_info(ENGLISH_PRODUCT, L"Language"), L"1033");
+    ASSERT_NO_FATAL_FAILURE(expect_application_started());
+    EXPECT_TRUE(folder_.staging_directories().empty());
+}
+
+TEST_F(RealInstallation, AnUpdateRunWhoseParentHasAlreadyEndedDoesNotWait) {
+    std::unique_ptr<td::Process> parent = start_program(windows_path(MIREL_TEST_SLEEPER), {L"0"});
+    ASSERT_TRUE(parent);
+    ASSERT_TRUE(parent->wait_for_exit(30'000).has_value());
+    const std::wstring parent_id = std::to_wstring(parent->id());
+    parent.reset();  // with its last handle closed, the id names no process
+
+    const ULONGLONG started = ::GetTickCount64();
+    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {L"--wait-pid=" + parent_id, L"--update"}, folder_);
+    ASSERT_TRUE(setup);
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    // A wait for a running process would take its full two minutes.
+    EXPECT_LT(::GetTickCount64() - started, 60'000u);
+    EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
+    ASSERT_NO_FATAL_FAILURE(expect_application_started());
+}
+
+TEST_F(RealInstallation, BasicInstallsAndYesLaunchesTheApplication) {
+    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder_);
+    ASSERT_TRUE(setup);
+    const HWND dialog = wait_for_mode_dialog(setup->id(), TITLE);
+    ASSERT_NE(dialog, nullptr) << "no mode dialog";
+    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+
+    const std::optional<ShownBox> question = wait_for_message_box(setup->id(), TITLE);
+    ASSERT_TRUE(question.has_value()) << "no launch question";
+    EXPECT_EQ(question->text, LAUNCH_QUESTION);
+    // The installation is complete before the question is asked.
+    EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
+    EXPECT_FALSE(file_exists(folder_.marker()));
+    ASSERT_TRUE(press(question->window, IDYES));
+
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_application_started());
+}
+
+TEST_F(RealInstallation, NoEndsSuccessfullyAndStartsNothing) {
+    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder_);
+    ASSERT_TRUE(setup);
+    const HWND dialog = wait_for_mode_dialog(setup->id(), TITLE);
+    ASSERT_NE(dialog, nullptr) << "no mode dialog";
+    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+    const std::optional<ShownBox> question = wait_for_message_box(setup->id(), TITLE);
+    ASSERT_TRUE(question.has_value()) << "no launch question";
+    EXPECT_EQ(question->text, LAUNCH_QUESTION);
+    ASSERT_TRUE(press(question->window, IDNO));
+
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
+    EXPECT_TRUE(folder_.staging_directories().empty());
+    ::Sleep(NO_MARKER_WAIT_MS);
+    EXPECT_FALSE(file_exists(folder_.marker())) << "the application was started after No";
+}
+
+}  // namespace
+}  // namespace mirel::program_test

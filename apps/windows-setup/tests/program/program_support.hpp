@@ -1,0 +1,114 @@
+#pragma once
+
+// Runs the whole setup program from outside, as a user or an updating process would: through the
+// Win32 test driver, each run with a temporary directory of its own handed over as TMP and TEMP.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "test_driver.hpp"
+
+namespace mirel::program_test {
+
+namespace td = mirel::test_driver;
+
+// The package inspection and a real installation come before most windows; both are slow under
+// a loaded Wine.
+inline constexpr DWORD WINDOW_TIMEOUT_MS = 90'000;
+inline constexpr DWORD EXIT_TIMEOUT_MS = 90'000;
+
+// The sample packages' product codes.
+inline constexpr const wchar_t* ENGLISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2D5C7A1033}";
+inline constexpr const wchar_t* TURKISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2D5C7A1055}";
+
+// Message box and task dialog button ids.
+inline constexpr int BASIC_BUTTON = 100;
+inline constexpr int ADVANCED_BUTTON = 101;
+
+// A Linux path ("/a/b", as the build knows it) as Wine shows it ("Z:\a\b").
+std::wstring windows_path(std::string_view linux_path);
+
+std::wstring system_directory();
+
+// A folder of the test's own under the prefix's temporary directory: `path()` is the program's
+// temporary directory (its leaf may hold a space), `scratch()` a sibling for the test's records.
+// Everything is removed on destruction.
+class TestFolder {
+public:
+    explicit TestFolder(std::wstring_view temp_leaf = L"temp");
+    ~TestFolder();
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+
+    const std::wstring& path() const { return temp_; }
+    const std::wstring& scratch() const { return scratch_; }
+    // Names of everything in the temporary directory, and of its entries named "MirelSetup-*".
+    std::vector<std::wstring> entries() const;
+    std::vector<std::wstring> staging_directories() const;
+    // The file that the sample "mirel-desktop.exe" writes when it starts: in %TEMP%, which it
+    // inherits from the setup program.
+    std::wstring marker() const { return temp_ + L"\\mirel-desktop-started.txt"; }
+    // Empties the temporary directory (after a run that was cut short).
+    void clear() const;
+
+private:
+    std::wstring root_;
+    std::wstring temp_;
+    std::wstring scratch_;
+};
+
+using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Starts a setup program with TMP and TEMP set to the folder's temporary directory. Null with the
+// reason in `error` when it cannot be started.
+std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                         const TestFolder& folder, const Environment& more = {},
+                                         bool capture_standard_error = false, std::string* error = nullptr);
+
+// Starts any program (a stand-in update parent, the installer engine for a clean-up).
+std::unique_ptr<td::Process> start_program(const std::wstring& program, const std::vector<std::wstring>& arguments);
+
+// The installation mode dialog: the window with the caption that has the Basic command link.
+HWND wait_for_mode_dialog(DWORD process_id, std::wstring_view caption, DWORD timeout_ms = WINDOW_TIMEOUT_MS);
+// Clicks the button and waits until the window has gone.
+bool press(HWND window, int button_id);
+
+// A message box of the process with this caption, and its text.
+struct ShownBox {
+    HWND window = nullptr;
+    std::wstring text;
+};
+std::optional<ShownBox> wait_for_message_box(DWORD process_id, std::wstring_view caption,
+                                               DWORD timeout_ms = WINDOW_TIMEOUT_MS);
+
+// Waits for the end of the program, or for the first window that it shows meanwhile (their
+// captions are collected; the program is then still running).
+struct Ending {
+    std::optional<std::uint32_t> exit_code;
+    std::vector<std::wstring> windows;
+};
+Ending wait_for_end(td::Process& process, DWORD timeout_ms = EXIT_TIMEOUT_MS);
+// A test expectation: the program ends with this exit code and shows no (further) window.
+void expect_quiet_end(td::Process& process, std::uint32_t exit_code);
+
+bool wait_for_file(const std::wstring& path, DWORD timeout_ms);
+bool file_exists(const std::wstring& path);
+std::string read_file(const std::wstring& path);
+
+// Windows Installer's view of a product in this prefix.
+bool product_installed(const wchar_t* product_code);
+std::wstring product_info(const wchar_t* product_code, const wchar_t* property);
+// Removes the product with the prefix's own engine when it is installed; true when it is gone.
+bool uninstall(const wchar_t* product_code);
+
+std::wstring widen(std::string_view utf8);
+std::string narrow(std::wstring_view text);
+
+}  // namespace mirel::program_test

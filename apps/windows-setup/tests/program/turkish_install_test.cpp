@@ -1,0 +1,44 @@
+// An interactive run on a Turkish system: the Turkish package is the one installed for real, and
+// every window speaks Turkish.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "program_support.hpp"
+
+namespace mirel::program_test {
+namespace {
+
+std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
+
+TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
+    ASSERT_EQ(::GetUserDefaultUILanguage(), 0x041F) << "this test needs a Turkish prefix";
+    const std::wstring title = widen("Mirel - Oruvan Kurulumu");
+    const std::wstring question_text = widen("Mirel kuruldu. Uygulamay\xC4\xB1 \xC5\x9Fimdi ba\xC5\x9Flatmak ister misiniz?");
+    ASSERT_TRUE(uninstall(ENGLISH_PRODUCT));
+    ASSERT_TRUE(uninstall(TURKISH_PRODUCT));
+    TestFolder folder;
+
+    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder);
+    ASSERT_TRUE(setup);
+    const HWND dialog = wait_for_mode_dialog(setup->id(), title);
+    ASSERT_NE(dialog, nullptr) << "no Turkish mode dialog";
+    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+
+    const std::optional<ShownBox> question = wait_for_message_box(setup->id(), title);
+    ASSERT_TRUE(question.has_value()) << "no Turkish launch question";
+    EXPECT_EQ(question->text, question_text) << narrow(question->text);
+    EXPECT_TRUE(product_installed(TURKISH_PRODUCT));
+    EXPECT_FALSE(product_installed(ENGLISH_PRODUCT));
+    EXPECT_EQ(product_info(TURKISH_PRODUCT, L"Language"), L"1055");
+    ASSERT_TRUE(press(question->window, IDYES));
+
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_TRUE(wait_for_file(folder.marker(), 30'000)) << "the application was not started";
+    EXPECT_NE(read_file(folder.marker()).find("mirel-desktop.exe"), std::string::npos);
+    EXPECT_TRUE(folder.staging_directories().empty());
+    EXPECT_TRUE(uninstall(TURKISH_PRODUCT));
+}
+
+}  // namespace
+}  // namespace mirel::program_test
