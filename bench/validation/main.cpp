@@ -1,0 +1,649 @@
+// Times `mirel-setup.exe --validate` as a whole and in its parts, against a floor: a program that
+// does only what any validation of the two embedded packages cannot avoid (write, flush and read
+// back the same 28 MB, open each package once, start the signature verifier twice). Also reads the
+// peak private memory of a validation run against the setup program's idle footprint.
+//
+// Usage: bench_validation SETUP_EXE [ROUNDS]     (default 5 rounds; medians)
+// It starts itself in these modes, which print their figures as tagged lines on standard output:
+//        bench_validation --floor     the floor
+//        bench_validation --parts     one validation, in-process, timed step by step
+//        bench_validation --idle      nothing: the floor program's own idle footprint
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/command_line.hpp"
+#include "common/path.hpp"
+#include "common/unicode.hpp"
+#include "common/win32.hpp"
+#include "inspection/installer_database.hpp"
+#include "inspection/package_rules.hpp"
+#include "inspection/web_runtime.hpp"
+#include "inspection/web_runtime_core.hpp"
+#include "staging/payloads.hpp"
+#include "staging/staging.hpp"
+
+namespace {
+
+using namespace mirel;
+
+constexpr int MEMORY_ROUNDS = 3;
+constexpr double TIME_RATIO_GOAL = 1.3;
+constexpr std::size_t MEMORY_GOAL_BYTES = 2 * 1024 * 1024;
+
+LARGE_INTEGER now() {
+    LARGE_INTEGER value{};
+    ::QueryPerformanceCounter(&value);
+    return value;
+}
+
+double seconds_since(LARGE_INTEGER start) {
+    LARGE_INTEGER frequency{};
+    const LARGE_INTEGER end = now();
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// This process's private commit at this moment; under Wine, its resident anonymous memory.
+double private_kib() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    ::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                              sizeof counters);
+    return static_cast<double>(counters.PagefileUsage) / 1024;
+}
+
+void print_line(const char* tag, const std::vector<double>& values) {
+    std::printf("%s", tag);
+    for (const double value : values) std::printf(" %.6f", value);
+    std::printf("\n");
+}
+
+double milliseconds(double seconds) { return seconds * 1000; }
+double kib(std::size_t bytes) { return static_cast<double>(bytes) / 1024; }
+
+int fail_with(const char* what, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", what, text.c_str());
+    return 1;
+}
+
+std::string own_path() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return from_wide(path);
+}
+
+std::string temporary_directory() {
+    wchar_t buffer[MAX_PATH + 1]{};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+    return from_wide(std::wstring_view(buffer, length));
+}
+
+// ---------------------------------------------------------------------------------------------
+// --floor
+
+struct DatabaseFunctions {
+    decltype(::MsiOpenDatabaseW)* open_database = msi_function<decltype(::MsiOpenDatabaseW)>("MsiOpenDatabaseW");
+    decltype(::MsiDatabaseOpenViewW)* open_view =
+        msi_function<decltype(::MsiDatabaseOpenViewW)>("MsiDatabaseOpenViewW");
+    decltype(::MsiViewExecute)* execute = msi_function<decltype(::MsiViewExecute)>("MsiViewExecute");
+    decltype(::MsiViewFetch)* fetch = msi_function<decltype(::MsiViewFetch)>("MsiViewFetch");
+    decltype(::MsiRecordReadStream)* read_stream = msi_function<decltype(::MsiRecordReadStream)>("MsiRecordReadStream");
+};
+
+// Write in one call, flush, close, reopen and compare in the staging's piece size.
+bool write_and_read_back(const std::string& path, std::span<const std::byte> bytes) {
+    const std::wstring wide = file_system_path(path);
+    {
+        UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size() || !::FlushFileBuffers(file.get()))
+            return false;
+    }
+    UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    std::vector<std::byte> buffer(VERIFY_CHUNK_SIZE);
+    std::size_t done = 0;
+    DWORD read = 0;
+    while (done < bytes.size() && ::ReadFile(file.get(), buffer.data(), VERIFY_CHUNK_SIZE, &read, nullptr) &&
+           read > 0) {
+        if (read > bytes.size() - done || std::memcmp(buffer.data(), bytes.data() + done, read) != 0) return false;
+        done += read;
+    }
+    return done == bytes.size();
+}
+
+// Opens the package once; when `runtime_path` is given, the carried web runtime installer is
+// copied out through that same opening, so that the verifier has a real signed file to check.
+bool open_package_once(const DatabaseFunctions& msi, const std::string& package_path,
+                       const std::string* runtime_path) {
+    InstallerHandle database;
+    if (msi.open_database(to_wide(package_path).c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (runtime_path == nullptr) return true;
+    InstallerHandle view;
+    InstallerHandle record;
+    if (msi.open_view(database.get(), to_wide(RUNTIME_BINARY_QUERY).c_str(), view.put()) != ERROR_SUCCESS ||
+        msi.execute(view.get(), 0) != ERROR_SUCCESS || msi.fetch(view.get(), record.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    UniqueHandle file(::CreateFileW(file_system_path(*runtime_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, 0, nullptr));
+    if (!file) return false;
+    std::vector<char> buffer(RUNTIME_CHUNK_SIZE);
+    for (;;) {
+        DWORD count = static_cast<DWORD>(buffer.size());
+        if (msi.read_stream(record.get(), 1, buffer.data(), &count) != ERROR_SUCCESS) return false;
+        if (count == 0) break;
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), buffer.data(), count, &written, nullptr) || written != count) return false;
+    }
+    return ::FlushFileBuffers(file.get()) != FALSE;
+}
+
+// Starts the verifier on `file_path` the way the setup program does: the same program, command
+// line, environment and flags. True when it ended with exit code 0.
+bool run_verifier(const std::string& file_path) {
+    wchar_t system[MAX_PATH + 1]{};
+    const UINT units = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+    if (units == 0 || units > MAX_PATH) return false;
+    const auto verifier = verifier_locations(from_wide(std::wstring_view(system, units)));
+    if (!verifier) return false;
+    const auto command = build_command_line(verifier->program, verifier_arguments(file_path));
+    if (!command) return false;
+
+    std::vector<std::u16string> entries;
+    if (wchar_t* inherited = ::GetEnvironmentStringsW()) {
+        const wchar_t* end = inherited;
+        while (*end != L'\0') end += std::wcslen(end) + 1;
+        entries = environment_entries(
+            std::u16string_view(reinterpret_cast<const char16_t*>(inherited), static_cast<std::size_t>(end - inherited)));
+        ::FreeEnvironmentStringsW(inherited);
+    }
+    std::u16string environment = environment_block_with(entries, utf8_to_utf16(VERIFIER_MODULE_VARIABLE),
+                                                         utf8_to_utf16(verifier->module_directory));
+    std::wstring command_line = to_wide(*command);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(file_system_path(verifier->program).c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                          CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
+                          &process)) {
+        return false;
+    }
+    const UniqueHandle process_handle(process.hProcess);
+    const UniqueHandle thread_handle(process.hThread);
+    DWORD exit_code = 1;
+    return ::WaitForSingleObject(process_handle.get(), INFINITE) == WAIT_OBJECT_0 &&
+           ::GetExitCodeProcess(process_handle.get(), &exit_code) && exit_code == 0;
+}
+
+int run_floor() {
+    const std::string base = join_path(temporary_directory(), "mirel-floor-" + std::to_string(::GetCurrentProcessId()));
+    std::vector<std::string> packages;
+    for (const Payload& payload : PAYLOADS) packages.push_back(base + "-" + std::string(payload.file_name));
+    const std::string runtime = base + "-webview.exe";
+    const auto remove_files = [&] {
+        for (const std::string& path : packages) ::DeleteFileW(file_system_path(path).c_str());
+        ::DeleteFileW(file_system_path(runtime).c_str());
+    };
+
+    std::vector<double> memory = {private_kib()};
+    LARGE_INTEGER start = now();
+    for (std::size_t i = 0; i < PAYLOADS.size(); ++i) {
+        if (!write_and_read_back(packages[i], PAYLOADS[i].bytes)) {
+            remove_files();
+            return fail_with("floor", "writing " + packages[i] + " failed");
+        }
+    }
+    const double write = seconds_since(start);
+    memory.push_back(private_kib());
+
+    start = now();
+    // Loading msi.dll belongs to opening the packages, as it does in the setup program.
+    const DatabaseFunctions msi;
+    if (msi.open_database == nullptr || msi.open_view == nullptr || msi.execute == nullptr || msi.fetch == nullptr ||
+        msi.read_stream == nullptr) {
+        remove_files();
+        return fail_with("floor", "msi.dll functions missing");
+    }
+    for (std::size_t i = 0; i < packages.size(); ++i) {
+        if (!open_package_once(msi, packages[i], i == 0 ? &runtime : nullptr)) {
+            remove_files();
+            return fail_with("floor", "opening " + packages[i] + " failed");
+        }
+    }
+    const double open = seconds_since(start);
+    memory.push_back(private_kib());
+
+    start = now();
+    for (std::size_t i = 0; i < PAYLOADS.size(); ++i) {
+        if (!run_verifier(runtime)) {
+            remove_files();
+            return fail_with("floor", "the verifier did not accept " + runtime);
+        }
+    }
+    const double verify = seconds_since(start);
+    memory.push_back(private_kib());
+
+    start = now();
+    remove_files();
+    const double clean = seconds_since(start);
+    memory.push_back(private_kib());
+    print_line("floor", {write, open, verify, clean});
+    print_line("floor-memory", memory);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// --parts
+
+// The setup program's queries, counted and timed: which of them the database time goes to.
+class TimedQueries final : public PackageQueries {
+public:
+    Result<std::vector<std::string>> query_column(std::string_view package_path,
+                                                  std::string_view query) const override {
+        const LARGE_INTEGER start = now();
+        auto rows = installer_package_queries().query_column(package_path, query);
+        query_seconds += seconds_since(start);
+        ++queries;
+        return rows;
+    }
+    Result<std::unique_ptr<OpenedPackage>> open_package(std::string_view package_path) const override {
+        const LARGE_INTEGER start = now();
+        auto package = installer_package_queries().open_package(package_path);
+        open_seconds += seconds_since(start);
+        ++opens;
+        return package;
+    }
+
+    mutable int queries = 0;
+    mutable int opens = 0;
+    mutable double query_seconds = 0;
+    mutable double open_seconds = 0;
+};
+
+// The inspection of a validation run, step by step; the program's icon check is left out (this
+// program has no icon), it falls into the rest of the run.
+int run_parts() {
+    double write = 0;
+    double queries = 0;
+    double runtime = 0;
+    std::vector<double> memory = {private_kib()};
+    LARGE_INTEGER start = now();
+    Result<StagingDirectory> created = create_staging_directory();
+    if (!created) return fail_with("create_staging_directory", created.error().text());
+    std::optional<StagingDirectory> staging(std::move(*created));
+    write += seconds_since(start);
+
+    const TimedQueries timed_queries;
+    const PackageCheck timed_web_runtime = [&](std::string_view package_path) {
+        const LARGE_INTEGER check_start = now();
+        Status status = check_web_runtime(package_path);
+        runtime += seconds_since(check_start);
+        return status;
+    };
+    for (const Payload& payload : PAYLOADS) {
+        start = now();
+        const Result<std::string> path = write_payload(*staging, payload.file_name, payload.bytes);
+        write += seconds_since(start);
+        if (!path) return fail_with("write_payload", path.error().text());
+        memory.push_back(private_kib());
+
+        const double runtime_before = runtime;
+        start = now();
+        const Status checked = check_package(timed_queries, timed_web_runtime, *path, payload.language);
+        queries += seconds_since(start) - (runtime - runtime_before);
+        if (!checked) return fail_with("check_package", checked.error().text());
+        memory.push_back(private_kib());
+    }
+    start = now();
+    staging.reset();
+    const double clean = seconds_since(start);
+    memory.push_back(private_kib());
+    print_line("parts", {write, queries, runtime, clean});
+    print_line("parts-memory", memory);
+    print_line("parts-queries", {static_cast<double>(timed_queries.queries), timed_queries.query_seconds,
+                                 static_cast<double>(timed_queries.opens), timed_queries.open_seconds});
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The measuring parent
+
+struct ChildRun {
+    double seconds = 0;
+    DWORD exit_code = 1;
+    std::string output;           // standard output and error together
+    std::size_t peak_private = 0;  // largest private commit seen (PagefileUsage / PeakPagefileUsage)
+    std::size_t peak_working_set = 0;
+    int samples = 0;
+};
+
+void sample_memory(HANDLE process, ChildRun& run) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (!::K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+        return;
+    // Wine fills both private fields from the Linux process's resident anonymous memory (and
+    // swap) at the moment of the query, and answers zeros once the process has ended; Windows
+    // keeps a true peak that can still be read after the end.
+    run.peak_private = std::max({run.peak_private, counters.PagefileUsage, counters.PeakPagefileUsage});
+    run.peak_working_set = std::max({run.peak_working_set, counters.WorkingSetSize, counters.PeakWorkingSetSize});
+    ++run.samples;
+}
+
+// Runs PROGRAM with the arguments and waits for it. With `sample`, the memory counters are read
+// every millisecond while it runs (which disturbs its timing: such runs are not timed).
+std::optional<ChildRun> run_child(const std::string& program, const std::vector<std::string>& arguments,
+                                  bool sample) {
+    const auto command = build_command_line(program, arguments);
+    if (!command) return std::nullopt;
+    std::wstring command_line = to_wide(*command);
+
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    UniqueHandle read_end;
+    UniqueHandle write_end;
+    // Large enough for everything a child prints, so that it never blocks on a full pipe.
+    if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 1 << 16)) return std::nullopt;
+    ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = write_end.get();
+    startup.hStdError = write_end.get();
+
+    ChildRun run;
+    PROCESS_INFORMATION process{};
+    const LARGE_INTEGER start = now();
+    if (!::CreateProcessW(file_system_path(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+        std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), os_error_text(::GetLastError()).c_str());
+        return std::nullopt;
+    }
+    const UniqueHandle process_handle(process.hProcess);
+    const UniqueHandle thread_handle(process.hThread);
+    if (sample) {
+        do {
+            sample_memory(process_handle.get(), run);
+        } while (::WaitForSingleObject(process_handle.get(), 1) == WAIT_TIMEOUT);
+    } else {
+        ::WaitForSingleObject(process_handle.get(), INFINITE);
+    }
+    run.seconds = seconds_since(start);
+    if (sample) sample_memory(process_handle.get(), run);
+    ::GetExitCodeProcess(process_handle.get(), &run.exit_code);
+
+    write_end.reset();
+    char buffer[4096];
+    DWORD count = 0;
+    while (::ReadFile(read_end.get(), buffer, sizeof buffer, &count, nullptr) && count > 0) run.output.append(buffer, count);
+    return run;
+}
+
+// Runs the child and insists on exit code 0: a failed run measures nothing.
+std::optional<ChildRun> run_ok(const char* name, const std::string& program, const std::vector<std::string>& arguments,
+                               bool sample = false) {
+    std::optional<ChildRun> run = run_child(program, arguments, sample);
+    if (run && run->exit_code != 0) {
+        std::fprintf(stderr, "%s ended with exit code %lu: %s\n", name, run->exit_code, run->output.c_str());
+        return std::nullopt;
+    }
+    return run;
+}
+
+// The figures after `tag` on its line of a child's output.
+std::optional<std::vector<double>> figures(const std::string& output, const std::string& tag, std::size_t count) {
+    std::size_t at = output.starts_with(tag + " ") ? 0 : output.find("\n" + tag + " ");
+    std::vector<double> values;
+    if (at != std::string::npos) {
+        at += output[at] == '\n' ? tag.size() + 1 : tag.size();
+        const std::size_t end = output.find('\n', at);
+        const std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const char* cursor = line.c_str();
+        char* next = nullptr;
+        for (double value = std::strtod(cursor, &next); next != cursor; value = std::strtod(cursor, &next)) {
+            values.push_back(value);
+            cursor = next;
+        }
+    }
+    if (values.size() != count) {
+        std::fprintf(stderr, "no %zu %s figures in: %s\n", count, tag.c_str(), output.c_str());
+        return std::nullopt;
+    }
+    return values;
+}
+
+// Wine maps an image section straight from the file only when its file offset is page-aligned;
+// otherwise it reads the section into private memory when the program starts, payloads and all.
+void print_payload_layout(const std::string& program) {
+    UniqueHandle file(::CreateFileW(file_system_path(program).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    std::vector<unsigned char> headers(4096);
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), headers.data(), static_cast<DWORD>(headers.size()), &read, nullptr)) return;
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_NT_HEADERS64 nt{};
+    if (read < sizeof dos) return;
+    std::memcpy(&dos, headers.data(), sizeof dos);
+    const std::size_t nt_offset = static_cast<std::size_t>(dos.e_lfanew);
+    if (nt_offset + sizeof nt > read) return;
+    std::memcpy(&nt, headers.data() + nt_offset, sizeof nt);
+    const std::size_t sections =
+        nt_offset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
+    IMAGE_SECTION_HEADER largest{};
+    for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section{};
+        if (sections + (i + 1) * sizeof section > read) return;
+        std::memcpy(&section, headers.data() + sections + i * sizeof section, sizeof section);
+        if (section.SizeOfRawData > largest.SizeOfRawData) largest = section;
+    }
+    char name[IMAGE_SIZEOF_SHORT_NAME + 1]{};
+    std::memcpy(name, largest.Name, IMAGE_SIZEOF_SHORT_NAME);
+    const bool aligned = largest.PointerToRawData % 4096 == 0;
+    std::printf("payload section %s: %lu bytes at file offset 0x%lx, %s\n", name, largest.SizeOfRawData,
+                largest.PointerToRawData,
+                aligned ? "page-aligned (Wine maps it from the file)"
+                        : "not page-aligned (Wine reads it into private memory at start)");
+}
+
+const char* verdict(bool met) { return met ? "met" : "NOT met"; }
+
+int run_bench(const std::string& setup, int rounds) {
+    const std::string self = own_path();
+    const std::vector<std::string> validate = {"--validate"};
+    // An update run in preview shows nothing and ends before touching any package: the setup
+    // program's own start-up and end, its idle footprint.
+    const std::vector<std::string> setup_idle = {"--update", "--preview-language=en"};
+
+    std::printf("setup program: %s\n", setup.c_str());
+    print_payload_layout(setup);
+    std::printf("packages: 2 x %zu bytes; %d timed rounds, medians; temporary directory %s\n", PAYLOAD_SIZE, rounds,
+                temporary_directory().c_str());
+
+    // One untimed run of each first: the packages' pages, msi.dll and the verifier get into the
+    // caches for all of them alike.
+    if (!run_ok("validation", setup, validate) || !run_ok("floor", self, {"--floor"}) ||
+        !run_ok("parts", self, {"--parts"}))
+        return 1;
+
+    std::vector<double> validation_times, floor_times, parts_times, setup_idle_times, self_idle_times;
+    std::array<std::vector<double>, 4> parts, floor_parts;
+    std::array<std::vector<double>, 6> parts_memory;
+    std::array<std::vector<double>, 5> floor_memory_trace;
+    std::array<std::vector<double>, 4> query_split;
+    for (int round = 1; round <= rounds; ++round) {
+        // Interleaved, so that a slow moment of a shared machine hits both sides alike.
+        const auto validation = run_ok("validation", setup, validate);
+        const auto floor = run_ok("floor", self, {"--floor"});
+        const auto in_process = run_ok("parts", self, {"--parts"});
+        const auto idle = run_ok("idle setup", setup, setup_idle);
+        const auto self_idle = run_ok("idle floor", self, {"--idle"});
+        if (!validation || !floor || !in_process || !idle || !self_idle) return 1;
+        const auto floor_figures = figures(floor->output, "floor", 4);
+        const auto parts_figures = figures(in_process->output, "parts", 4);
+        const auto floor_trace = figures(floor->output, "floor-memory", 5);
+        const auto parts_trace = figures(in_process->output, "parts-memory", 6);
+        const auto queries = figures(in_process->output, "parts-queries", 4);
+        if (!floor_figures || !parts_figures || !floor_trace || !parts_trace || !queries) return 1;
+        for (std::size_t i = 0; i < query_split.size(); ++i) query_split[i].push_back((*queries)[i]);
+        for (std::size_t i = 0; i < 4; ++i) {
+            floor_parts[i].push_back((*floor_figures)[i]);
+            parts[i].push_back((*parts_figures)[i]);
+        }
+        for (std::size_t i = 0; i < parts_memory.size(); ++i) parts_memory[i].push_back((*parts_trace)[i]);
+        for (std::size_t i = 0; i < floor_memory_trace.size(); ++i) {
+            floor_memory_trace[i].push_back((*floor_trace)[i]);
+        }
+        validation_times.push_back(validation->seconds);
+        floor_times.push_back(floor->seconds);
+        parts_times.push_back(in_process->seconds);
+        setup_idle_times.push_back(idle->seconds);
+        self_idle_times.push_back(self_idle->seconds);
+        std::printf("round %d: validation %.0f ms, floor %.0f ms, ratio %.2f (idle start and end: setup %.0f ms, "
+                    "floor program %.0f ms)\n",
+                    round, milliseconds(validation->seconds), milliseconds(floor->seconds),
+                    validation->seconds / floor->seconds, milliseconds(idle->seconds),
+                    milliseconds(self_idle->seconds));
+    }
+
+    const double validation_time = median(validation_times);
+    const double floor_time = median(floor_times);
+    const double ratio = validation_time / floor_time;
+    // On a machine shared with other work the fastest round is the least disturbed one.
+    const double fastest_ratio = *std::min_element(validation_times.begin(), validation_times.end()) /
+                                 *std::min_element(floor_times.begin(), floor_times.end());
+    const double write = median(parts[0]), queries = median(parts[1]), runtime = median(parts[2]),
+                 clean = median(parts[3]);
+    const double floor_write = median(floor_parts[0]), floor_open = median(floor_parts[1]),
+                 floor_verify = median(floor_parts[2]), floor_clean = median(floor_parts[3]);
+
+    const double parts_time = median(parts_times);
+    std::printf("\nvalidation run (mirel-setup.exe --validate), median of %d: %.0f ms\n", rounds,
+                milliseconds(validation_time));
+    std::printf("  its parts, timed in-process in a child that runs the same inspection (median %.0f ms whole):\n",
+                milliseconds(parts_time));
+    std::printf("  writing and verifying both payloads %7.0f ms  (staging directory, write, flush, protect, "
+                "read back and compare)\n",
+                milliseconds(write));
+    std::printf("  installer database queries          %7.0f ms  (identity, shortcut, launch owner and launch text "
+                "rules; the first loads msi.dll)\n",
+                milliseconds(queries));
+    std::printf("    of which %.0f database openings for one query each %.0f ms, %.0f package openings "
+                "(MsiOpenPackageExW) %.0f ms\n",
+                median(query_split[0]), milliseconds(median(query_split[1])), median(query_split[2]),
+                milliseconds(median(query_split[3])));
+    std::printf("  web runtime checks                  %7.0f ms  (download ban query, extraction, verifier process; "
+                "the floor's 2 verifier processes alone take %.0f ms)\n",
+                milliseconds(runtime), milliseconds(floor_verify));
+    std::printf("  staging clean-up                    %7.0f ms\n", milliseconds(clean));
+    std::printf("  the rest of that child              %7.0f ms  (process start and end)\n",
+                milliseconds(parts_time - write - queries - runtime - clean));
+    std::printf("  mirel-setup.exe's start and end alone (an idle run): %.0f ms\n", milliseconds(median(setup_idle_times)));
+    std::printf("floor, median of %d:                  %7.0f ms\n", rounds, milliseconds(floor_time));
+    std::printf("  write, flush, read back 28 MB       %7.0f ms\n", milliseconds(floor_write));
+    std::printf("  open each package once              %7.0f ms  (loading msi.dll; the first opening also copies "
+                "out the carried web runtime installer)\n",
+                milliseconds(floor_open));
+    std::printf("  start the verifier twice            %7.0f ms\n", milliseconds(floor_verify));
+    std::printf("  remove the files                    %7.0f ms\n", milliseconds(floor_clean));
+    std::printf("  the rest                            %7.0f ms  (process start and end; the floor program's idle "
+                "run %.0f ms)\n",
+                milliseconds(floor_time - floor_write - floor_open - floor_verify - floor_clean),
+                milliseconds(median(self_idle_times)));
+
+    // Memory: separate runs, sampled every millisecond while they run.
+    ChildRun validation_memory, idle_memory, floor_memory, self_idle_memory;
+    const auto keep_peak = [](ChildRun& kept, const std::optional<ChildRun>& run) {
+        kept.peak_private = std::max(kept.peak_private, run->peak_private);
+        kept.peak_working_set = std::max(kept.peak_working_set, run->peak_working_set);
+        kept.samples += run->samples;
+    };
+    for (int round = 0; round < MEMORY_ROUNDS; ++round) {
+        const auto validation = run_ok("validation", setup, validate, true);
+        const auto idle = run_ok("idle setup", setup, setup_idle, true);
+        const auto floor = run_ok("floor", self, {"--floor"}, true);
+        const auto self_idle = run_ok("idle floor", self, {"--idle"}, true);
+        if (!validation || !idle || !floor || !self_idle) return 1;
+        keep_peak(validation_memory, validation);
+        keep_peak(idle_memory, idle);
+        keep_peak(floor_memory, floor);
+        keep_peak(self_idle_memory, self_idle);
+    }
+    const auto above = [](const ChildRun& run, const ChildRun& idle) {
+        return static_cast<long long>(run.peak_private) - static_cast<long long>(idle.peak_private);
+    };
+    std::printf("\npeak private memory (largest of %d runs each, %d/%d samples):\n", MEMORY_ROUNDS,
+                validation_memory.samples, idle_memory.samples);
+    std::printf("  validation run   %8.0f KiB  (working set %.0f KiB)\n", kib(validation_memory.peak_private),
+                kib(validation_memory.peak_working_set));
+    std::printf("  idle setup       %8.0f KiB  (working set %.0f KiB)\n", kib(idle_memory.peak_private),
+                kib(idle_memory.peak_working_set));
+    std::printf("  above idle       %8lld KiB  for 2 x %zu KiB of payload\n", above(validation_memory, idle_memory) / 1024,
+                PAYLOAD_SIZE / 1024);
+    std::printf("  floor for comparison: %.0f KiB, its idle %.0f KiB, above idle %lld KiB\n",
+                kib(floor_memory.peak_private), kib(self_idle_memory.peak_private),
+                above(floor_memory, self_idle_memory) / 1024);
+
+    // Where the growth happens: each child's own private memory after each step, as growth over
+    // its start (medians of the timed rounds; between steps, not peaks).
+    const auto growth = [](const auto& trace, std::size_t i) { return median(trace[i]) - median(trace[0]); };
+    std::printf("  growth inside the parts child (KiB, from %.0f at start): en.msi written %+.0f, checked %+.0f; "
+                "tr.msi written %+.0f, checked %+.0f; cleaned up %+.0f\n",
+                median(parts_memory[0]), growth(parts_memory, 1), growth(parts_memory, 2), growth(parts_memory, 3),
+                growth(parts_memory, 4), growth(parts_memory, 5));
+    std::printf("  growth inside the floor (KiB, from %.0f at start): 28 MB written and read back %+.0f, packages "
+                "opened %+.0f, verifier started twice %+.0f, files removed %+.0f\n",
+                median(floor_memory_trace[0]), growth(floor_memory_trace, 1), growth(floor_memory_trace, 2),
+                growth(floor_memory_trace, 3), growth(floor_memory_trace, 4));
+
+    const long long memory_above = above(validation_memory, idle_memory);
+    std::printf("\nsummary: validation %.0f ms, floor %.0f ms (medians of %d), ratio %.2f (goal <= %.1f: %s); "
+                "fastest rounds' ratio %.2f\n",
+                milliseconds(validation_time), milliseconds(floor_time), rounds, ratio, TIME_RATIO_GOAL,
+                verdict(ratio <= TIME_RATIO_GOAL), fastest_ratio);
+    std::printf("summary: peak private memory %.0f KiB, %lld KiB above the idle %.0f KiB (goal < %zu KiB: %s); "
+                "the floor: %lld KiB above its idle\n",
+                kib(validation_memory.peak_private), memory_above / 1024, kib(idle_memory.peak_private),
+                MEMORY_GOAL_BYTES / 1024, verdict(memory_above < static_cast<long long>(MEMORY_GOAL_BYTES)),
+                above(floor_memory, self_idle_memory) / 1024);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    if (mode == L"--floor") return run_floor();
+    if (mode == L"--parts") return run_parts();
+    if (mode == L"--idle") return 0;
+    if (argc < 2 || mode.starts_with(L"--")) {
+        std::fprintf(stderr, "usage: bench_validation SETUP_EXE [ROUNDS]\n");
+        return 2;
+    }
+    const int rounds = argc > 2 ? std::max(1, static_cast<int>(std::wcstol(argv[2], nullptr, 10))) : 5;
+    return run_bench(from_wide(argv[1]), rounds);
+}
