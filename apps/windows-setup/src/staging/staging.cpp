@@ -112,13 +112,9 @@ StagingDirectory::~StagingDirectory() {
     for (ProtectedFile& file : held) file.release();
     if (path_.empty()) return;
 
-    try {
-        for (const std::string_view name : STAGED_FILE_NAMES)
-            delete_staged_file(file_system_path(join_path(path_, name)));
-        ::RemoveDirectoryW(file_system_path(path_).c_str());
-    } catch (...) {
-        // Out of memory while building a path: whatever is left stays, the run goes on.
-    }
+    for (const std::string_view name : STAGED_FILE_NAMES)
+        delete_staged_file(file_system_path(join_path(path_, name)));
+    ::RemoveDirectoryW(file_system_path(path_).c_str());
 }
 
 namespace staging_internal {
