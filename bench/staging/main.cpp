@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "common/path.hpp"
 #include "common/win32.hpp"
 #include "staging/payloads.hpp"
@@ -21,20 +22,9 @@
 namespace {
 
 using namespace mirel;
-
-double seconds_since(LARGE_INTEGER start) {
-    LARGE_INTEGER now{};
-    LARGE_INTEGER frequency{};
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER now() {
-    LARGE_INTEGER value{};
-    ::QueryPerformanceCounter(&value);
-    return value;
-}
+using bench::median;
+using bench::now;
+using bench::seconds_since;
 
 PROCESS_MEMORY_COUNTERS_EX memory() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
@@ -42,35 +32,6 @@ PROCESS_MEMORY_COUNTERS_EX memory() {
     ::K32GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                               sizeof counters);
     return counters;
-}
-
-// Write, flush, close, reopen and compare in the same 32 KiB pieces: the same work as staging,
-// without the directory handles and the sharing rules.
-bool plain_write(const std::string& path, std::span<const std::byte> bytes) {
-    const std::wstring wide = file_system_path(path);
-    {
-        UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size() || !::FlushFileBuffers(file.get()))
-            return false;
-    }
-    UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    std::vector<std::byte> buffer(VERIFY_CHUNK_SIZE);
-    std::size_t done = 0;
-    DWORD read = 0;
-    while (done < bytes.size() && ::ReadFile(file.get(), buffer.data(), VERIFY_CHUNK_SIZE, &read, nullptr) &&
-           read > 0) {
-        if (read > bytes.size() - done || std::memcmp(buffer.data(), bytes.data() + done, read) != 0) return false;
-        done += read;
-    }
-    return done == bytes.size();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -114,7 +75,7 @@ int wmain(int argc, wchar_t** argv) {
 
         const std::string plain_path = join_path(staging->path(), "plain.bin");
         const LARGE_INTEGER plain_start = now();
-        const bool plain_ok = plain_write(plain_path, payload.bytes);
+        const bool plain_ok = bench::write_and_read_back(plain_path, payload.bytes, 0);
         const double plain = seconds_since(plain_start);
         ::DeleteFileW(file_system_path(plain_path).c_str());
         if (!plain_ok) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "common/command_line.hpp"
 #include "common/path.hpp"
 #include "common/unicode.hpp"
@@ -38,30 +39,13 @@
 namespace {
 
 using namespace mirel;
+using bench::median;
+using bench::now;
+using bench::seconds_since;
 
 constexpr int MEMORY_ROUNDS = 3;
 constexpr double TIME_RATIO_GOAL = 1.3;
 constexpr std::size_t MEMORY_GOAL_BYTES = 2 * 1024 * 1024;
-
-LARGE_INTEGER now() {
-    LARGE_INTEGER value{};
-    ::QueryPerformanceCounter(&value);
-    return value;
-}
-
-double seconds_since(LARGE_INTEGER start) {
-    LARGE_INTEGER frequency{};
-    const LARGE_INTEGER end = now();
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 // This process's private commit at this moment; under Wine, its resident anonymous memory.
 double private_kib() {
@@ -110,29 +94,6 @@ struct DatabaseFunctions {
     decltype(::MsiViewFetch)* fetch = msi_function<decltype(::MsiViewFetch)>("MsiViewFetch");
     decltype(::MsiRecordReadStream)* read_stream = msi_function<decltype(::MsiRecordReadStream)>("MsiRecordReadStream");
 };
-
-// Write in one call, flush, close, reopen and compare in the staging's piece size.
-bool write_and_read_back(const std::string& path, std::span<const std::byte> bytes) {
-    const std::wstring wide = file_system_path(path);
-    {
-        UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size() || !::FlushFileBuffers(file.get()))
-            return false;
-    }
-    UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    std::vector<std::byte> buffer(VERIFY_CHUNK_SIZE);
-    std::size_t done = 0;
-    DWORD read = 0;
-    while (done < bytes.size() && ::ReadFile(file.get(), buffer.data(), VERIFY_CHUNK_SIZE, &read, nullptr) &&
-           read > 0) {
-        if (read > bytes.size() - done || std::memcmp(buffer.data(), bytes.data() + done, read) != 0) return false;
-        done += read;
-    }
-    return done == bytes.size();
-}
 
 // Opens the package once; when `runtime_path` is given, the carried web runtime installer is
 // copied out through that same opening, so that the verifier has a real signed file to check.
@@ -213,7 +174,7 @@ int run_floor() {
     std::vector<double> memory = {private_kib()};
     LARGE_INTEGER start = now();
     for (std::size_t i = 0; i < PAYLOADS.size(); ++i) {
-        if (!write_and_read_back(packages[i], PAYLOADS[i].bytes)) {
+        if (!bench::write_and_read_back(packages[i], PAYLOADS[i].bytes, FILE_SHARE_READ)) {
             remove_files();
             return fail_with("floor", "writing " + packages[i] + " failed");
         }

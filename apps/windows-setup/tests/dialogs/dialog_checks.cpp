@@ -40,6 +40,10 @@ bool ends_with(std::wstring_view text, std::wstring_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
+wine_test::Environment missing_temp(const wine_test::TempDir& temp) {
+    return wine_test::temp_environment(temp.child(L"missing"));
+}
+
 HWND await_window(td::Process& process, const std::wstring& caption) {
     HWND window = td::wait_for_window(process.id(), caption, wine_test::WINDOW_TIMEOUT_MS);
     if (window == nullptr) {
@@ -105,6 +109,15 @@ std::wstring expect_failure_box(HWND box, const ModeDialogTexts& texts) {
     for (const td::Control& button : td::buttons(box)) ids.push_back(button.id);
     EXPECT_EQ(ids, std::vector<int>{IDOK});
     return text->substr(heading.size());
+}
+
+std::wstring expect_failure_after_dialog(td::Process& process, const ModeDialogTexts& texts) {
+    HWND box = await_window(process, texts.title);
+    if (box == nullptr) return {};  // reported by await_window
+    const std::wstring detail = expect_failure_box(box, texts);
+    click_and_wait(box, IDOK);
+    expect_end_without_window(process, 1);
+    return detail;
 }
 
 }  // namespace mirel::dialog_test

@@ -28,6 +28,10 @@ inline constexpr int BASIC = 100;
 inline constexpr int ADVANCED = 101;
 inline constexpr int CANCEL = IDCANCEL;
 
+// TMP and TEMP naming a directory that does not exist: any run that gets past the dialog stops
+// at its first staging step, so that no test can ever install anything.
+wine_test::Environment missing_temp(const wine_test::TempDir& temp);
+
 // The program's window with this caption; null (and a failure naming what is visible) when it
 // does not come.
 HWND await_window(test_driver::Process& process, const std::wstring& caption);
@@ -46,6 +50,10 @@ void expect_end_without_window(test_driver::Process& process, std::uint32_t exit
 // A failure box: the caption and the text "failed", two line feeds, then the detail, which is
 // returned (empty when the window is no failure box).
 std::wstring expect_failure_box(HWND box, const ModeDialogTexts& texts);
+
+// What follows the answered mode dialog in a run that fails: the failure box, answered with OK,
+// then the end with exit code 1. Returns the box's detail (empty when there was no box).
+std::wstring expect_failure_after_dialog(test_driver::Process& process, const ModeDialogTexts& texts);
 
 bool ends_with(std::wstring_view text, std::wstring_view end);
 

@@ -38,17 +38,12 @@ ValidationResult run_validation(std::vector<std::wstring> arguments, const wine_
 
 // The box after Return in the mode dialog of a run whose temporary directory is missing.
 std::wstring failure_detail_after_basic(const TempDir& temp) {
-    auto setup = wine_test::start_setup({}, wine_test::temp_environment(temp.child(L"missing")));
+    auto setup = wine_test::start_setup({}, missing_temp(temp));
     if (!setup) return {};
     HWND dialog = await_window(*setup, ENGLISH.title);
     if (dialog == nullptr) return {};
     press_and_wait(dialog, td::Key::Return);
-    HWND box = await_window(*setup, ENGLISH.title);
-    if (box == nullptr) return {};
-    const std::wstring detail = expect_failure_box(box, ENGLISH);
-    click_and_wait(box, IDOK);
-    expect_end_without_window(*setup, 1);
-    return detail;
+    return expect_failure_after_dialog(*setup, ENGLISH);
 }
 
 TEST(FailureBox, ShowsTheHeadingTwoLineFeedsAndTheDetailThenEndsWithOne) {
@@ -69,7 +64,7 @@ TEST(FailureBox, AMissingTemporaryDirectoryIsReportedWithTheSystemText) {
 
 TEST(ValidationRun, AFailureIsOneLineOnStandardErrorWithoutABox) {
     TempDir temp;
-    const auto environment = wine_test::temp_environment(temp.child(L"missing"));
+    const auto environment = missing_temp(temp);
     // Other options have no effect on a validation run, wherever "--validate" stands.
     for (const auto& arguments : std::vector<std::vector<std::wstring>>{
              {L"--validate"},
@@ -88,7 +83,7 @@ TEST(ValidationRun, AFailureIsOneLineOnStandardErrorWithoutABox) {
 // Needs the staging directory creation (and the package inspection, which stages first).
 TEST(ValidationRun, AMissingTemporaryDirectoryIsTheSystemTextOnStandardError) {
     TempDir temp;
-    const ValidationResult result = run_validation({L"--validate"}, wine_test::temp_environment(temp.child(L"missing")));
+    const ValidationResult result = run_validation({L"--validate"}, missing_temp(temp));
     EXPECT_EQ(result.exit_code, 1u);
     const std::string expected_end = td::narrow(PATH_NOT_FOUND_END) + "\n";
     EXPECT_TRUE(result.standard_error.size() > expected_end.size() &&

@@ -35,16 +35,12 @@ TEST(TurkishSystem, AnEnglishPreviewShowsTheEnglishDialog) {
 
 TEST(TurkishSystem, TheFailureBoxIsTurkish) {
     TempDir temp;
-    auto setup = wine_test::start_setup({}, wine_test::temp_environment(temp.child(L"missing")));
+    auto setup = wine_test::start_setup({}, missing_temp(temp));
     ASSERT_TRUE(setup);
     HWND dialog = await_window(*setup, TURKISH.title);
     ASSERT_NE(dialog, nullptr);
     press_and_wait(dialog, td::Key::Return);
-    HWND box = await_window(*setup, TURKISH.title);
-    ASSERT_NE(box, nullptr);
-    EXPECT_FALSE(expect_failure_box(box, TURKISH).empty());
-    click_and_wait(box, IDOK);
-    expect_end_without_window(*setup, 1);
+    EXPECT_FALSE(expect_failure_after_dialog(*setup, TURKISH).empty());
 }
 
 // An image without its icon, previewed in English on a Turkish system, reports in Turkish.

@@ -15,12 +15,17 @@
 namespace mirel {
 namespace {
 
-using test::file_exists;
-using test::read_file;
+using wine_test::exists;
+using wine_test::own_directory;
+using wine_test::read_file;
+using wine_test::system_directory;
+using wine_test::windows_directory;
 
 const std::wstring ENGINE_NAME = L"\\msiexec.exe";
 
-std::wstring standin_program() { return test::own_directory() + L"\\install_standin_engine.exe"; }
+std::wstring standin_program() {
+    return own_directory() + L"\\install_standin_engine.exe";
+}
 
 void place_engine(const std::wstring& directory) {
     ASSERT_TRUE(::CopyFileW(standin_program().c_str(), (directory + ENGINE_NAME).c_str(), FALSE))
@@ -42,10 +47,10 @@ class InstallerEngine : public ::testing::Test {
 protected:
     void SetUp() override {
         // This prefix belongs to these tests alone: Wine's own engine is removed from it.
-        remove_engine(test::system_directory());
-        remove_engine(test::windows_directory());
-        remove_engine(test::own_directory());
-        scratch_ = test::make_scratch_directory(L"engine");
+        remove_engine(system_directory());
+        remove_engine(windows_directory());
+        remove_engine(own_directory());
+        scratch_ = wine_test::make_temp_directory(L"engine");
         record_ = scratch_ + L"\\record.txt";
         ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", record_.c_str());
         ::SetEnvironmentVariableW(L"MIREL_STANDIN_EXIT", nullptr);
@@ -56,8 +61,8 @@ protected:
 
     void TearDown() override {
         ::SetCurrentDirectoryW(original_directory_.c_str());
-        remove_engine(test::own_directory());
-        test::remove_tree(scratch_);
+        remove_engine(own_directory());
+        wine_test::remove_tree(scratch_);
     }
 
     // The stand-in's record: its command line and the path it was started from.
@@ -69,7 +74,7 @@ protected:
         const std::string text = read_file(record_);
         const std::size_t split = text.find('\n');
         if (split == std::string::npos) return {};
-        return {text.substr(0, split), test::widen(text.substr(split + 1))};
+        return {text.substr(0, split), wine_test::widen(text.substr(split + 1))};
     }
 
     std::wstring scratch_;
@@ -78,7 +83,7 @@ protected:
 };
 
 TEST_F(InstallerEngine, ReturnsTheEngineExitCodeInFull) {
-    place_engine(test::system_directory());
+    place_engine(system_directory());
     const struct {
         const wchar_t* setting;
         std::int32_t expected;
@@ -93,7 +98,7 @@ TEST_F(InstallerEngine, ReturnsTheEngineExitCodeInFull) {
 }
 
 TEST_F(InstallerEngine, BasicAndAdvancedCommandLinesReachTheEngineExactly) {
-    place_engine(test::system_directory());
+    place_engine(system_directory());
     const struct {
         const char* path;
         InstallMode mode;
@@ -121,46 +126,46 @@ TEST_F(InstallerEngine, BasicAndAdvancedCommandLinesReachTheEngineExactly) {
 }
 
 TEST_F(InstallerEngine, StartsTheSystemDirectoryCopyFirst) {
-    place_engine(test::system_directory());
-    place_engine(test::windows_directory());
+    place_engine(system_directory());
+    place_engine(windows_directory());
     ASSERT_TRUE(run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic).has_value());
-    EXPECT_TRUE(same_path(record().program, test::system_directory() + ENGINE_NAME)) << from_wide(record().program);
-    remove_engine(test::windows_directory());
+    EXPECT_TRUE(same_path(record().program, system_directory() + ENGINE_NAME)) << from_wide(record().program);
+    remove_engine(windows_directory());
 }
 
 TEST_F(InstallerEngine, FallsBackToTheWindowsDirectory) {
-    place_engine(test::windows_directory());
+    place_engine(windows_directory());
     const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Advanced);
-    remove_engine(test::windows_directory());
+    remove_engine(windows_directory());
     ASSERT_TRUE(code.has_value()) << code.error().text();
-    EXPECT_TRUE(same_path(record().program, test::windows_directory() + ENGINE_NAME)) << from_wide(record().program);
+    EXPECT_TRUE(same_path(record().program, windows_directory() + ENGINE_NAME)) << from_wide(record().program);
 }
 
 TEST_F(InstallerEngine, NeverRunsACopyBesideTheProgramInTheCurrentDirectoryOrOnThePath) {
-    place_engine(test::own_directory());
+    place_engine(own_directory());
     place_engine(scratch_);
     ASSERT_TRUE(::SetCurrentDirectoryW(scratch_.c_str()));
     wchar_t path[32768];
     const std::wstring original_path(path, ::GetEnvironmentVariableW(L"PATH", path, 32768));
-    ::SetEnvironmentVariableW(L"PATH", (scratch_ + L";" + test::own_directory() + L";" + original_path).c_str());
+    ::SetEnvironmentVariableW(L"PATH", (scratch_ + L";" + own_directory() + L";" + original_path).c_str());
 
     const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
     ::SetEnvironmentVariableW(L"PATH", original_path.c_str());
     ASSERT_FALSE(code.has_value());
     EXPECT_EQ(code.error().text(), "program not found");
-    EXPECT_FALSE(file_exists(record_));
+    EXPECT_FALSE(exists(record_));
 }
 
 TEST_F(InstallerEngine, NulInThePackagePathStartsNothing) {
-    place_engine(test::system_directory());
+    place_engine(system_directory());
     const Result<std::int32_t> code = run_installer_engine(std::string("C:\\T\\en.msi\0x", 13), InstallMode::Basic);
     ASSERT_FALSE(code.has_value());
     EXPECT_EQ(code.error().text(), "nul byte found in provided data");
-    EXPECT_FALSE(file_exists(record_));
+    EXPECT_FALSE(exists(record_));
 }
 
 TEST_F(InstallerEngine, AnEngineFileThatCannotStartGivesTheOperatingSystemText) {
-    const std::wstring path = test::system_directory() + ENGINE_NAME;
+    const std::wstring path = system_directory() + ENGINE_NAME;
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
@@ -174,7 +179,7 @@ TEST_F(InstallerEngine, AnEngineFileThatCannotStartGivesTheOperatingSystemText) 
 }
 
 TEST_F(InstallerEngine, HandsItsStandardHandlesToTheEngine) {
-    place_engine(test::system_directory());
+    place_engine(system_directory());
     const std::wstring output = scratch_ + L"\\stdout.txt";
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     const HANDLE file = ::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,

@@ -16,7 +16,7 @@ namespace {
 class LaunchApplication : public ::testing::Test {
 protected:
     void SetUp() override {
-        scratch_ = test::make_scratch_directory(L"launch");
+        scratch_ = wine_test::make_temp_directory(L"launch");
         record_ = scratch_ + L"\\record.txt";
         // The started program inherits this and leaves its record there.
         ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", record_.c_str());
@@ -25,9 +25,9 @@ protected:
     }
     void TearDown() override {
         // The started program may still be writing its record.
-        for (int i = 0; i < 50 && !test::file_exists(record_); ++i) ::Sleep(100);
+        for (int i = 0; i < 50 && !wine_test::exists(record_); ++i) ::Sleep(100);
         ::Sleep(200);
-        test::remove_tree(scratch_);
+        wine_test::remove_tree(scratch_);
     }
 
     std::wstring scratch_;
@@ -38,17 +38,18 @@ TEST_F(LaunchApplication, StartsTheProgramFileThroughTheGivenPath) {
     const std::wstring folder = scratch_ + L"\\Mirel \u00C7al\u0131\u015Fma";
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring program = folder + L"\\mirel-desktop.exe";
-    ASSERT_TRUE(::CopyFileW((test::own_directory() + L"\\install_standin_engine.exe").c_str(), program.c_str(), TRUE));
+    ASSERT_TRUE(
+        ::CopyFileW((wine_test::own_directory() + L"\\install_standin_engine.exe").c_str(), program.c_str(), TRUE));
 
     const LanguageTexts texts(nlohmann::json{{"launchFailed", "Could not start."}});
     const Status launched = launch_application(from_wide(program), texts);
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
 
-    for (int i = 0; i < 100 && test::read_file(record_).find('\n') == std::string::npos; ++i) ::Sleep(100);
-    const std::string record = test::read_file(record_);
+    for (int i = 0; i < 100 && wine_test::read_file(record_).find('\n') == std::string::npos; ++i) ::Sleep(100);
+    const std::string record = wine_test::read_file(record_);
     ASSERT_NE(record.find('\n'), std::string::npos) << "the program did not start";
-    EXPECT_EQ(::CompareStringOrdinal(test::widen(record.substr(record.find('\n') + 1)).c_str(), -1, program.c_str(),
-                                     -1, TRUE),
+    EXPECT_EQ(::CompareStringOrdinal(wine_test::widen(record.substr(record.find('\n') + 1)).c_str(), -1,
+                                     program.c_str(), -1, TRUE),
               CSTR_EQUAL)
         << record;
 }

@@ -108,7 +108,7 @@ TEST_F(InstalledApplication, ALinkToAProgramIsAcceptedAndADanglingLinkIsNot) {
 }
 
 TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
-    const std::wstring scratch = test::make_scratch_directory(L"product-launch");
+    const std::wstring scratch = wine_test::make_temp_directory(L"product-launch");
     const std::wstring record = scratch + L"\\record.txt";
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", record.c_str());
 
@@ -118,18 +118,18 @@ TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
         ASSERT_TRUE(found.has_value()) << found.error().text();
         const Status launched = launch_application(*found, LanguageTexts(nlohmann::json{{"launchFailed", "no"}}));
         ASSERT_TRUE(launched.has_value()) << launched.error().text();
-        for (int i = 0; i < 100 && test::read_file(record).find('\n') == std::string::npos; ++i) ::Sleep(100);
-        const std::string text = test::read_file(record);
+        for (int i = 0; i < 100 && wine_test::read_file(record).find('\n') == std::string::npos; ++i) ::Sleep(100);
+        const std::string text = wine_test::read_file(record);
         ASSERT_NE(text.find('\n'), std::string::npos) << *found << " did not start";
         // The program's own path is the one that was launched (a link's path, not its target).
-        EXPECT_EQ(::CompareStringOrdinal(test::widen(text.substr(text.find('\n') + 1)).c_str(), -1,
+        EXPECT_EQ(::CompareStringOrdinal(wine_test::widen(text.substr(text.find('\n') + 1)).c_str(), -1,
                                          to_wide(*found).c_str(), -1, TRUE),
                   CSTR_EQUAL)
             << text;
     }
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", nullptr);
     ::Sleep(200);
-    test::remove_tree(scratch);
+    wine_test::remove_tree(scratch);
 }
 
 }  // namespace
@@ -182,8 +182,9 @@ TEST(SamplePackage, InstalledByTheEngineThenFoundAndLaunched) {
 
         const Status launched = launch_application(*found, load_language_texts(UiLanguage::English));
         ASSERT_TRUE(launched.has_value()) << launched.error().text();
-        for (int i = 0; i < 100 && test::read_file(marker).empty(); ++i) ::Sleep(100);
-        EXPECT_NE(test::read_file(marker).find("mirel-desktop.exe"), std::string::npos) << "the program did not start";
+        for (int i = 0; i < 100 && wine_test::read_file(marker).empty(); ++i) ::Sleep(100);
+        EXPECT_NE(wine_test::read_file(marker).find("mirel-desktop.exe"), std::string::npos)
+            << "the program did not start";
 
         remove_product(code.c_str());
         const Result<std::string> removed = find_installed_application(code);

@@ -15,8 +15,6 @@ const std::wstring LAUNCH_QUESTION = L"Mirel is installed. Would you like to lau
 const std::wstring REBOOT_QUESTION =
     L"Mirel is installed. Windows requires a restart. Would you like to launch it now?";
 
-std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
-
 // One run of the program up to the engine: the mode dialog answered with `mode_button`, the
 // stand-in engine told to exit with `engine_exit`.
 class StandInEngine : public ::testing::Test {
@@ -24,7 +22,7 @@ protected:
     explicit StandInEngine(std::wstring_view temp_leaf = L"temp") : folder_(temp_leaf) {}
 
     void SetUp() override {
-        ASSERT_TRUE(file_exists(system_directory() + L"\\msiexec.exe"));
+        ASSERT_TRUE(exists(system_directory() + L"\\msiexec.exe"));
         record_ = folder_.scratch() + L"\\engine.txt";
     }
     void TearDown() override {
@@ -34,10 +32,9 @@ protected:
     }
 
     void run_to_engine(int mode_button, const std::wstring& engine_exit) {
-        std::string error;
         setup_ = start_setup(setup_program(), {}, folder_,
-                             {{L"MIREL_STANDIN_RECORD", record_}, {L"MIREL_STANDIN_EXIT", engine_exit}}, false, &error);
-        ASSERT_TRUE(setup_) << error;
+                             {{L"MIREL_STANDIN_RECORD", record_}, {L"MIREL_STANDIN_EXIT", engine_exit}});
+        ASSERT_TRUE(setup_);
         const HWND dialog = wait_for_mode_dialog(setup_->id(), TITLE);
         ASSERT_NE(dialog, nullptr) << "no mode dialog";
         ASSERT_TRUE(press(dialog, mode_button));
@@ -158,7 +155,7 @@ TEST_F(StandInEngine, YesAfterAnInstallationThatRecordedNothingReportsTheMissing
     ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(LAUNCH_QUESTION, IDYES));
     ASSERT_NO_FATAL_FAILURE(expect_failure_box(L"install_location"));
     ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 1));
-    EXPECT_FALSE(file_exists(folder_.marker()));
+    EXPECT_FALSE(exists(folder_.marker()));
 }
 
 TEST_F(StandInEngine, ARestartRequiredThenYesAlsoLooksTheProductUp) {

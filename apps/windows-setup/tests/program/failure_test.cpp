@@ -17,22 +17,19 @@ const std::wstring FAILED = L"Mirel installation could not be completed.";
 // package carries an unsigned web runtime installer).
 const std::string BROKEN_PACKAGE_ERROR = "installer_runtime_signature";
 
-std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
 std::wstring broken_setup_program() { return windows_path(MIREL_TEST_BROKEN_SETUP); }
 
 class QuietRun : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(file_exists(system_directory() + L"\\msiexec.exe")); }
+    void SetUp() override { ASSERT_TRUE(exists(system_directory() + L"\\msiexec.exe")); }
     void TearDown() override { EXPECT_TRUE(folder_.entries().empty()) << "left in the temporary directory"; }
 
     std::unique_ptr<td::Process> start(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                        bool capture_standard_error = false) {
-        std::string error;
-        std::unique_ptr<td::Process> process =
-            start_setup(program, arguments, folder_, {{L"MIREL_STANDIN_RECORD", engine_record()},
-                                                       {L"MIREL_STANDIN_EXIT", L"1602"}},
-                        capture_standard_error, &error);
-        EXPECT_TRUE(process) << error;
+        std::unique_ptr<td::Process> process = start_setup(
+            program, arguments, folder_, {{L"MIREL_STANDIN_RECORD", engine_record()}, {L"MIREL_STANDIN_EXIT", L"1602"}},
+            capture_standard_error);
+        EXPECT_TRUE(process);
         return process;
     }
     std::wstring engine_record() const { return folder_.scratch() + L"\\engine.txt"; }
@@ -45,7 +42,7 @@ protected:
         EXPECT_TRUE(folder_.entries().empty()) << "staged files left while the failure is shown";
         ASSERT_TRUE(press(box->window, IDOK));
         ASSERT_NO_FATAL_FAILURE(expect_quiet_end(process, 1u));
-        EXPECT_FALSE(file_exists(engine_record())) << "the engine was run";
+        EXPECT_FALSE(exists(engine_record())) << "the engine was run";
     }
 
     TestFolder folder_;
@@ -66,7 +63,7 @@ TEST_F(ValidationRun, SoundPackagesPrintNothingShowNothingAndLeaveNothing) {
         EXPECT_EQ(setup->standard_error(), "");
         EXPECT_TRUE(folder_.entries().empty());
     }
-    EXPECT_FALSE(file_exists(engine_record()));
+    EXPECT_FALSE(exists(engine_record()));
 }
 
 TEST_F(ValidationRun, ABrokenPackageWritesItsCodeAndOneLineFeedToStandardError) {

@@ -17,8 +17,6 @@ const std::wstring LAUNCH_QUESTION = L"Mirel is installed. Would you like to lau
 constexpr DWORD MARKER_TIMEOUT_MS = 30'000;
 constexpr DWORD NO_MARKER_WAIT_MS = 5'000;
 
-std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
-
 class RealInstallation : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,6 +24,7 @@ protected:
         ASSERT_TRUE(uninstall(TURKISH_PRODUCT)) << "a previous installation could not be removed";
     }
     void TearDown() override {
+        setup_.reset();  // a run cut short still holds the installer engine
         EXPECT_TRUE(uninstall(ENGLISH_PRODUCT));
         EXPECT_TRUE(folder_.staging_directories().empty());
     }
@@ -40,7 +39,22 @@ protected:
         EXPECT_NE(command_line.find("mirel-desktop.exe"), std::string::npos) << command_line;
     }
 
+    // An interactive run answered with Basic, up to the launch question that follows the installation.
+    void run_basic_to_launch_question() {
+        setup_ = start_setup(setup_program(), {}, folder_);
+        ASSERT_TRUE(setup_);
+        const HWND dialog = wait_for_mode_dialog(setup_->id(), TITLE);
+        ASSERT_NE(dialog, nullptr) << "no mode dialog";
+        ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+        const std::optional<ShownBox> question = wait_for_message_box(setup_->id(), TITLE);
+        ASSERT_TRUE(question.has_value()) << "no launch question";
+        EXPECT_EQ(question->text, LAUNCH_QUESTION);
+        question_ = *question;
+    }
+
     TestFolder folder_;
+    std::unique_ptr<td::Process> setup_;
+    ShownBox question_;
 };
 
 TEST_F(RealInstallation, AnUpdateRunWaitsForItsParentThenInstallsAndLaunchesWithoutAsking) {
@@ -48,10 +62,9 @@ TEST_F(RealInstallation, AnUpdateRunWaitsForItsParentThenInstallsAndLaunchesWith
     std::unique_ptr<td::Process> parent =
         start_program(windows_path(MIREL_TEST_SLEEPER), {std::to_wstring(PARENT_LIFETIME_MS)});
     ASSERT_TRUE(parent);
-    std::string error;
-    std::unique_ptr<td::Process> setup = start_setup(
-        setup_program(), {L"--update", L"--wait-pid=" + std::to_wstring(parent->id())}, folder_, {}, false, &error);
-    ASSERT_TRUE(setup) << error;
+    std::unique_ptr<td::Process> setup =
+        start_setup(setup_program(), {L"--update", L"--wait-pid=" + std::to_wstring(parent->id())}, folder_);
+    ASSERT_TRUE(setup);
 
     // Nothing may be installed, and the run may not end, while the parent still runs.
     while (!parent->has_exited()) {
@@ -84,40 +97,25 @@ TEST_F(RealInstallation, AnUpdateRunWhoseParentHasAlreadyEndedDoesNotWait) {
 }
 
 TEST_F(RealInstallation, BasicInstallsAndYesLaunchesTheApplication) {
-    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder_);
-    ASSERT_TRUE(setup);
-    const HWND dialog = wait_for_mode_dialog(setup->id(), TITLE);
-    ASSERT_NE(dialog, nullptr) << "no mode dialog";
-    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
-
-    const std::optional<ShownBox> question = wait_for_message_box(setup->id(), TITLE);
-    ASSERT_TRUE(question.has_value()) << "no launch question";
-    EXPECT_EQ(question->text, LAUNCH_QUESTION);
+    ASSERT_NO_FATAL_FAILURE(run_basic_to_launch_question());
     // The installation is complete before the question is asked.
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
-    EXPECT_FALSE(file_exists(folder_.marker()));
-    ASSERT_TRUE(press(question->window, IDYES));
+    EXPECT_FALSE(exists(folder_.marker()));
+    ASSERT_TRUE(press(question_.window, IDYES));
 
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0u));
     ASSERT_NO_FATAL_FAILURE(expect_application_started());
 }
 
 TEST_F(RealInstallation, NoEndsSuccessfullyAndStartsNothing) {
-    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder_);
-    ASSERT_TRUE(setup);
-    const HWND dialog = wait_for_mode_dialog(setup->id(), TITLE);
-    ASSERT_NE(dialog, nullptr) << "no mode dialog";
-    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
-    const std::optional<ShownBox> question = wait_for_message_box(setup->id(), TITLE);
-    ASSERT_TRUE(question.has_value()) << "no launch question";
-    EXPECT_EQ(question->text, LAUNCH_QUESTION);
-    ASSERT_TRUE(press(question->window, IDNO));
+    ASSERT_NO_FATAL_FAILURE(run_basic_to_launch_question());
+    ASSERT_TRUE(press(question_.window, IDNO));
 
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0u));
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
     EXPECT_TRUE(folder_.staging_directories().empty());
     ::Sleep(NO_MARKER_WAIT_MS);
-    EXPECT_FALSE(file_exists(folder_.marker())) << "the application was started after No";
+    EXPECT_FALSE(exists(folder_.marker())) << "the application was started after No";
 }
 
 }  // namespace

@@ -4,108 +4,45 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-
 namespace mirel::program_test {
 namespace {
 
 constexpr DWORD POLL_MS = 100;
 constexpr DWORD UNINSTALL_TIMEOUT_MS = 120'000;
 
-void remove_tree(const std::wstring& directory) {
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((directory + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = directory + L"\\" + name;
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                remove_tree(path);
-            } else {
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(search, &found));
-        ::FindClose(search);
-    }
-    ::RemoveDirectoryW(directory.c_str());
-}
-
-std::vector<std::wstring> names_in(const std::wstring& directory, const std::wstring& pattern) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileW((directory + L"\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::wstring temporary_path() {
-    wchar_t buffer[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
-    std::wstring path(buffer, length);
-    if (!path.empty() && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
 }  // namespace
 
-std::wstring widen(std::string_view utf8) { return td::widen(utf8); }
-std::string narrow(std::wstring_view text) { return td::narrow(text); }
-
-std::wstring windows_path(std::string_view linux_path) {
-    std::wstring path = L"Z:" + widen(linux_path);
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
-std::wstring system_directory() {
-    wchar_t buffer[MAX_PATH + 1];
-    return std::wstring(buffer, ::GetSystemDirectoryW(buffer, MAX_PATH + 1));
-}
-
-TestFolder::TestFolder(std::wstring_view temp_leaf) {
-    static std::atomic<unsigned> counter{0};
-    root_ = temporary_path() + L"\\mirel-program-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++);
-    remove_tree(root_);
-    temp_ = root_ + L"\\" + std::wstring(temp_leaf);
-    scratch_ = root_ + L"\\scratch";
-    ::CreateDirectoryW(root_.c_str(), nullptr);
+TestFolder::TestFolder(std::wstring_view temp_leaf)
+    : root_(wine_test::make_temp_directory(L"program")),
+      temp_(root_ + L"\\" + std::wstring(temp_leaf)),
+      scratch_(root_ + L"\\scratch") {
     ::CreateDirectoryW(temp_.c_str(), nullptr);
     ::CreateDirectoryW(scratch_.c_str(), nullptr);
 }
 
-TestFolder::~TestFolder() { remove_tree(root_); }
+TestFolder::~TestFolder() {
+    wine_test::remove_tree(root_);
+}
 
 void TestFolder::clear() const {
-    remove_tree(temp_);
+    wine_test::remove_tree(temp_);
     ::CreateDirectoryW(temp_.c_str(), nullptr);
 }
 
-std::vector<std::wstring> TestFolder::entries() const { return names_in(temp_, L"*"); }
+std::vector<std::wstring> TestFolder::entries() const {
+    return wine_test::entries(temp_);
+}
 
-std::vector<std::wstring> TestFolder::staging_directories() const { return names_in(temp_, L"MirelSetup-*"); }
+std::vector<std::wstring> TestFolder::staging_directories() const {
+    return wine_test::entries(temp_, L"MirelSetup-*");
+}
 
 std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                          const TestFolder& folder, const Environment& more,
-                                         bool capture_standard_error, std::string* error) {
-    td::LaunchRequest request;
-    request.program = program;
-    request.arguments = arguments;
-    request.environment = {{L"TMP", folder.path()}, {L"TEMP", folder.path()}};
-    request.environment.insert(request.environment.end(), more.begin(), more.end());
-    request.capture_standard_error = capture_standard_error;
-    auto [process, reason] = td::Process::start(request);
-    if (error != nullptr) *error = reason;
-    return std::move(process);
+                                         bool capture_standard_error) {
+    Environment environment = wine_test::temp_environment(folder.path());
+    environment.insert(environment.end(), more.begin(), more.end());
+    return wine_test::start_setup(arguments, std::move(environment), capture_standard_error, program);
 }
 
 std::unique_ptr<td::Process> start_program(const std::wstring& program, const std::vector<std::wstring>& arguments) {
@@ -163,28 +100,13 @@ void expect_quiet_end(td::Process& process, std::uint32_t exit_code) {
     EXPECT_EQ(*ending.exit_code, exit_code);
 }
 
-bool file_exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 bool wait_for_file(const std::wstring& path, DWORD timeout_ms) {
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    while (!file_exists(path)) {
+    while (!exists(path)) {
         if (::GetTickCount64() >= deadline) return false;
         ::Sleep(POLL_MS);
     }
     return true;
-}
-
-std::string read_file(const std::wstring& path) {
-    // The writer may still hold the file; it shares reading.
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
-    ::CloseHandle(file);
-    return bytes;
 }
 
 bool product_installed(const wchar_t* product_code) {

@@ -14,10 +14,20 @@
 #include <vector>
 
 #include "test_driver.hpp"
+#include "wine_test_support.hpp"
 
 namespace mirel::program_test {
 
 namespace td = mirel::test_driver;
+
+using wine_test::Environment;
+using wine_test::exists;
+using wine_test::narrow;
+using wine_test::read_file;
+using wine_test::setup_program;
+using wine_test::system_directory;
+using wine_test::widen;
+using wine_test::windows_path;
 
 // The package inspection and a real installation come before most windows; both are slow under
 // a loaded Wine.
@@ -31,11 +41,6 @@ inline constexpr const wchar_t* TURKISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2
 // Message box and task dialog button ids.
 inline constexpr int BASIC_BUTTON = 100;
 inline constexpr int ADVANCED_BUTTON = 101;
-
-// A Linux path ("/a/b", as the build knows it) as Wine shows it ("Z:\a\b").
-std::wstring windows_path(std::string_view linux_path);
-
-std::wstring system_directory();
 
 // A folder of the test's own under the prefix's temporary directory: `path()` is the program's
 // temporary directory (its leaf may hold a space), `scratch()` a sibling for the test's records.
@@ -64,13 +69,11 @@ private:
     std::wstring scratch_;
 };
 
-using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
-
-// Starts a setup program with TMP and TEMP set to the folder's temporary directory. Null with the
-// reason in `error` when it cannot be started.
+// Starts a setup program with TMP and TEMP set to the folder's temporary directory; fails the
+// calling test and returns null when it cannot be started.
 std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                          const TestFolder& folder, const Environment& more = {},
-                                         bool capture_standard_error = false, std::string* error = nullptr);
+                                         bool capture_standard_error = false);
 
 // Starts any program (a stand-in update parent, the installer engine for a clean-up).
 std::unique_ptr<td::Process> start_program(const std::wstring& program, const std::vector<std::wstring>& arguments);
@@ -99,16 +102,11 @@ Ending wait_for_end(td::Process& process, DWORD timeout_ms = EXIT_TIMEOUT_MS);
 void expect_quiet_end(td::Process& process, std::uint32_t exit_code);
 
 bool wait_for_file(const std::wstring& path, DWORD timeout_ms);
-bool file_exists(const std::wstring& path);
-std::string read_file(const std::wstring& path);
 
 // Windows Installer's view of a product in this prefix.
 bool product_installed(const wchar_t* product_code);
 std::wstring product_info(const wchar_t* product_code, const wchar_t* property);
 // Removes the product with the prefix's own engine when it is installed; true when it is gone.
 bool uninstall(const wchar_t* product_code);
-
-std::wstring widen(std::string_view utf8);
-std::string narrow(std::wstring_view text);
 
 }  // namespace mirel::program_test

@@ -9,8 +9,6 @@
 namespace mirel::program_test {
 namespace {
 
-std::wstring setup_program() { return windows_path(MIREL_TEST_SETUP); }
-
 TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
     ASSERT_EQ(::GetUserDefaultUILanguage(), 0x041F) << "this test needs a Turkish prefix";
     const std::wstring title = widen("Mirel - Oruvan Kurulumu");

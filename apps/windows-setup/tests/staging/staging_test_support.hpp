@@ -14,6 +14,7 @@
 
 #include "common/win32.hpp"
 #include "staging/staging.hpp"
+#include "wine_files.hpp"
 
 namespace mirel::staging_test {
 
@@ -29,9 +30,7 @@ inline std::vector<std::byte> make_payload(std::size_t size, unsigned seed = 1) 
     return bytes;
 }
 
-inline bool exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using wine_test::exists;
 inline bool exists(const std::string& path) {
     return exists(to_wide(path));
 }
@@ -59,30 +58,15 @@ inline bool write_file(const std::string& path, std::span<const std::byte> bytes
 // Names in `directory` matching `pattern`, "." and ".." left out.
 inline std::vector<std::string> list_directory(const std::string& directory, const char* pattern = "*") {
     std::vector<std::string> names;
-    WIN32_FIND_DATAW data{};
-    const HANDLE find = ::FindFirstFileW(to_wide(directory + "\\" + pattern).c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = from_wide(data.cFileName);
-        if (name != "." && name != "..") names.push_back(name);
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    for (const std::wstring& name : wine_test::entries(to_wide(directory), to_wide(pattern))) {
+        names.push_back(from_wide(name));
+    }
     return names;
 }
 
 // Removes a tree, read-only files included; the test's own debris only.
 inline void remove_tree(const std::string& directory) {
-    for (const std::string& name : list_directory(directory)) {
-        const std::wstring path = to_wide(directory + "\\" + name);
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            remove_tree(directory + "\\" + name);
-        } else {
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            ::DeleteFileW(path.c_str());
-        }
-    }
-    ::RemoveDirectoryW(to_wide(directory).c_str());
+    wine_test::remove_tree(to_wide(directory));
 }
 
 inline std::string current_temp_path() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "test_driver.hpp"
+#include "wine_files.hpp"
 
 namespace mirel::wine_test {
 
@@ -21,36 +22,12 @@ using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 inline constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
 inline constexpr DWORD EXIT_TIMEOUT_MS = 60000;
 
-// A Linux path as Wine's Z: drive shows it.
-std::wstring windows_path(std::string_view linux_path);
-
 // The built mirel-setup.exe; the environment variable MIREL_SETUP_PROGRAM (a Windows path)
 // overrides it, for running a suite against another image.
 std::wstring setup_program();
 
 // Another program of the build's bin folder, such as "mirel-test-driver.exe".
 std::wstring built_program(std::wstring_view file_name);
-
-// A new, empty directory under the prefix's temporary directory, removed with everything in it
-// when the object goes.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::wstring& path() const noexcept { return path_; }
-    std::wstring child(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
-    // The names directly inside the directory.
-    std::vector<std::wstring> entries() const;
-
-private:
-    std::wstring path_;
-};
-
-// Removes a directory tree; false when something stayed.
-bool remove_tree(const std::wstring& path);
 
 // TMP and TEMP for a child: Wine puts its own in place of the Linux ones, so a child gets a
 // temporary directory of the test's choosing only through the environment block.

@@ -17,10 +17,18 @@
 #include <vector>
 
 #include "test_driver.hpp"
+#include "wine_files.hpp"
 
 namespace {
 
 namespace td = mirel::test_driver;
+
+using mirel::wine_test::entries;
+using mirel::wine_test::make_temp_directory;
+using mirel::wine_test::own_directory;
+using mirel::wine_test::read_file;
+using mirel::wine_test::remove_tree;
+using mirel::wine_test::system_directory;
 
 constexpr std::uint64_t PAYLOAD_SIZE = 14'065'664;
 constexpr DWORD RUN_TIMEOUT_MS = 120'000;
@@ -38,7 +46,7 @@ std::wstring environment(const wchar_t* name) {
 }
 
 // The build hands over Linux paths as "Z:/..."; Windows programs want backslashes.
-std::wstring windows_path(const wchar_t* variable) {
+std::wstring environment_path(const wchar_t* variable) {
     std::wstring path = environment(variable);
     for (wchar_t& c : path) {
         if (c == L'/') c = L'\\';
@@ -46,60 +54,11 @@ std::wstring windows_path(const wchar_t* variable) {
     return path;
 }
 
-std::wstring own_directory() {
-    std::vector<wchar_t> buffer(32768);
-    const std::wstring path(buffer.data(), ::GetModuleFileNameW(nullptr, buffer.data(), 32768));
-    return path.substr(0, path.find_last_of(L'\\'));
-}
-
-std::wstring system_directory() {
-    wchar_t buffer[MAX_PATH + 1];
-    return std::wstring(buffer, ::GetSystemDirectoryW(buffer, MAX_PATH + 1));
-}
-
-std::vector<std::wstring> entries(const std::wstring& directory, const wchar_t* pattern = L"*") {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = ::FindFirstFileW((directory + L"\\" + pattern).c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-    return names;
-}
-
-void remove_tree(const std::wstring& directory) {
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = ::FindFirstFileW((directory + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = directory + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                remove_tree(path);
-            } else {
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(path.c_str());
-            }
-        } while (::FindNextFileW(find, &entry));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryW(directory.c_str());
-}
-
 // A folder of the test's own in the prefix's temporary directory: `temp` becomes the program's
 // TMP and TEMP, `work` holds the engine's record and the attacker's planted file.
 class Folder {
 public:
-    Folder() {
-        static int counter = 0;
-        wchar_t buffer[MAX_PATH + 1];
-        const std::wstring base(buffer, ::GetTempPathW(MAX_PATH + 1, buffer));
-        root_ = base + L"tamper-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-        ::CreateDirectoryW(root_.c_str(), nullptr);
+    Folder() : root_(make_temp_directory(L"tamper")) {
         ::CreateDirectoryW(temp().c_str(), nullptr);
         ::CreateDirectoryW(work().c_str(), nullptr);
     }
@@ -129,18 +88,6 @@ std::string listing(const std::wstring& directory, const std::wstring& prefix = 
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
     return text;
-}
-
-std::string read_file(const std::wstring& path) {
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    ::CloseHandle(file);
-    return bytes;
 }
 
 std::vector<std::string> split(const std::string& line, char separator) {
@@ -240,7 +187,7 @@ protected:
         const std::wstring power_shell = system_directory() + L"\\WindowsPowerShell\\v1.0";
         const std::pair<std::wstring, std::wstring> copies[] = {
             {own_directory() + L"\\tamper_engine.exe", system_directory() + L"\\msiexec.exe"},
-            {windows_path(L"MIREL_TAMPER_VERIFIER"), power_shell + L"\\mirel-test-verifier.exe"},
+            {environment_path(L"MIREL_TAMPER_VERIFIER"), power_shell + L"\\mirel-test-verifier.exe"},
             {own_directory() + L"\\tamper_verifier_gate.exe", power_shell + L"\\powershell.exe"}};
         for (const auto& [from, to] : copies) {
             ::SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -251,12 +198,12 @@ protected:
     std::unique_ptr<td::Process> start_setup(std::vector<std::wstring> arguments, const std::wstring& temp,
                                              const wchar_t* engine_exit, bool capture_standard_error = false) {
         td::LaunchRequest request;
-        request.program = windows_path(L"MIREL_TAMPER_SETUP");
+        request.program = environment_path(L"MIREL_TAMPER_SETUP");
         request.arguments = std::move(arguments);
         request.environment = {{L"TMP", temp},
                                {L"TEMP", temp},
                                {L"MIREL_TAMPER_RECORD", folder_.record()},
-                               {L"MIREL_TAMPER_EXPECTED", windows_path(L"MIREL_TAMPER_SAMPLES")},
+                               {L"MIREL_TAMPER_EXPECTED", environment_path(L"MIREL_TAMPER_SAMPLES")},
                                {L"MIREL_TAMPER_ENGINE_MS", ENGINE_MS},
                                {L"MIREL_TAMPER_EXIT", engine_exit}};
         request.capture_standard_error = capture_standard_error;
@@ -269,7 +216,7 @@ protected:
         td::LaunchRequest request;
         request.program = own_directory() + L"\\tamper_hostile.exe";
         request.arguments = {std::to_wstring(setup_pid), folder_.temp(), folder_.work(),
-                             windows_path(L"MIREL_TAMPER_STAGING_HOSTILE")};
+                             environment_path(L"MIREL_TAMPER_STAGING_HOSTILE")};
         request.capture_standard_error = true;
         auto [process, error] = td::Process::start(request);
         EXPECT_TRUE(process) << error;

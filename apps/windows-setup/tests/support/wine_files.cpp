@@ -1,0 +1,106 @@
+#include "wine_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace mirel::wine_test {
+
+std::wstring windows_path(std::string_view linux_path) {
+    std::wstring path = L"Z:" + widen(linux_path);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::wstring system_directory() {
+    wchar_t buffer[MAX_PATH + 1];
+    return std::wstring(buffer, ::GetSystemDirectoryW(buffer, MAX_PATH + 1));
+}
+
+std::wstring windows_directory() {
+    wchar_t buffer[MAX_PATH + 1];
+    return std::wstring(buffer, ::GetWindowsDirectoryW(buffer, MAX_PATH + 1));
+}
+
+std::wstring own_directory() {
+    std::vector<wchar_t> buffer(32768);
+    const std::wstring path(buffer.data(), ::GetModuleFileNameW(nullptr, buffer.data(), 32768));
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+bool exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string read_file(const std::wstring& path) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((directory + L"\\" + std::wstring(pattern)).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool remove_tree(const std::wstring& path) {
+    // An empty path would make "\*" below: the root of the current drive.
+    if (path.empty()) return false;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                remove_tree(child);
+            } else {
+                ::DeleteFileW(child.c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    return ::RemoveDirectoryW(path.c_str()) || !exists(path);
+}
+
+std::wstring make_temp_directory(std::wstring_view tag) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t base[MAX_PATH + 1];
+    std::wstring root(base, ::GetTempPathW(MAX_PATH + 1, base));
+    if (!root.empty() && root.back() != L'\\') root.push_back(L'\\');
+    for (;;) {
+        const std::wstring path = root + L"mirel-" + std::wstring(tag) + L"-" +
+                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(counter++);
+        if (::CreateDirectoryW(path.c_str(), nullptr)) return path;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create a temporary directory, error " << error;
+            return path;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    if (!remove_tree(path_)) ADD_FAILURE() << "the test left " << narrow(path_) << " behind";
+}
+
+}  // namespace mirel::wine_test

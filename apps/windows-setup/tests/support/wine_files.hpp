@@ -1,0 +1,56 @@
+#pragma once
+
+// Plain file and folder helpers for the tests that run under Wine. Paths are Windows paths.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "test_driver.hpp"
+
+namespace mirel::wine_test {
+
+using test_driver::narrow;
+using test_driver::widen;
+
+// A Linux path ("/a/b", as the build knows it) as Wine's Z: drive shows it ("Z:\a\b").
+std::wstring windows_path(std::string_view linux_path);
+
+std::wstring system_directory();
+std::wstring windows_directory();
+// The folder of the running program, without a trailing backslash.
+std::wstring own_directory();
+
+// True when a file or a directory is there.
+bool exists(const std::wstring& path);
+// The whole file, empty when it cannot be read; a writer may still hold it open.
+std::string read_file(const std::wstring& path);
+// The names in the directory that match the pattern, sorted, "." and ".." left out.
+std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern = L"*");
+// Removes a directory tree, read-only files included; false when something stayed.
+bool remove_tree(const std::wstring& path);
+
+// A new, empty directory "mirel-<tag>-..." under the prefix's temporary directory; fails the
+// calling test when none can be made.
+std::wstring make_temp_directory(std::wstring_view tag);
+
+// A directory of `make_temp_directory`, removed with everything in it when the object goes; the
+// test fails when something stays.
+class TempDir {
+public:
+    explicit TempDir(std::wstring_view tag = L"test") : path_(make_temp_directory(tag)) {}
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const noexcept { return path_; }
+    std::wstring child(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+    std::vector<std::wstring> entries() const { return wine_test::entries(path_); }
+
+private:
+    std::wstring path_;
+};
+
+}  // namespace mirel::wine_test
