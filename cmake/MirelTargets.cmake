@@ -39,6 +39,17 @@ function(mirel_library name)
   endif()
 endfunction()
 
+# mirel_windows_tool(NAME SOURCES ... [DEPS ...]): a console program of the Windows tier that
+# tests, scripts or benchmarks start (the driver, stand-ins, hostile processes, measurements).
+function(mirel_windows_tool name)
+  cmake_parse_arguments(arg "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_DEPS})
+  mirel_warnings(${name})
+  mirel_windows_options(${name})
+  target_link_options(${name} PRIVATE -mconsole)
+endfunction()
+
 # mirel_unit_test(NAME SOURCES ... DEPS ...): GoogleTest of the pure tier, native build only.
 function(mirel_unit_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;DEPS" ${ARGN})
@@ -64,11 +75,8 @@ function(mirel_wine_test name)
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)
   endif()
-  add_executable(${name} ${arg_SOURCES} ${PROJECT_SOURCE_DIR}/apps/windows-setup/tests/wine_test_main.cpp)
-  target_link_libraries(${name} PRIVATE ${arg_DEPS} GTest::gtest)
-  mirel_warnings(${name})
-  mirel_windows_options(${name})
-  target_link_options(${name} PRIVATE -mconsole)
+  mirel_windows_tool(${name} SOURCES ${arg_SOURCES} ${PROJECT_SOURCE_DIR}/apps/windows-setup/tests/wine_test_main.cpp
+                     DEPS ${arg_DEPS} GTest::gtest)
   add_test(NAME ${name} COMMAND ${name})
   set(labels wine)
   set(environment "MIREL_DISPLAY_FILE=${MIREL_XVFB_STATE}/display")
