@@ -15,16 +15,45 @@ namespace {
 
 using mirel::verifier::Verdict;
 
+std::string utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  return bytes;
+}
+
+// The setup program starts the verifier without a console or inherited handles, so a test that
+// wants to know why a signature was refused names a log file in MIREL_TEST_VERIFIER_LOG: each
+// run appends its exit code, its reason and its command line.
+void append_to_log(const Verdict& verdict) {
+  std::wstring log_path(32768, L'\0');
+  const DWORD length = GetEnvironmentVariableW(L"MIREL_TEST_VERIFIER_LOG", log_path.data(),
+                                               static_cast<DWORD>(log_path.size()));
+  if (length == 0 || length >= log_path.size()) {
+    return;
+  }
+  log_path.resize(length);
+  HANDLE log = CreateFileW(log_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  const std::string line = utf8(L"exit " + std::to_wstring(verdict.code) + L": " +
+                                (verdict.reason.empty() ? L"valid" : verdict.reason) + L" (" +
+                                GetCommandLineW() + L")\n");
+  DWORD written = 0;
+  WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(log);
+}
+
 void report(const Verdict& verdict) {
+  append_to_log(verdict);
   if (verdict.reason.empty()) {
     return;
   }
-  const std::wstring line = L"mirel-test-verifier: " + verdict.reason + L"\n";
-  const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), size,
-                      nullptr, nullptr);
+  const std::string bytes = utf8(L"mirel-test-verifier: " + verdict.reason + L"\n");
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
             &written, nullptr);

@@ -48,7 +48,7 @@ protected:
         ASSERT_TRUE(press(dialog, BASIC_BUTTON));
         const std::optional<ShownBox> question = wait_for_message_box(setup_->id(), TITLE);
         ASSERT_TRUE(question.has_value()) << "no launch question";
-        EXPECT_EQ(question->text, LAUNCH_QUESTION);
+        EXPECT_EQ(question->text, LAUNCH_QUESTION) << folder_.verifier_log();
         question_ = *question;
     }
 

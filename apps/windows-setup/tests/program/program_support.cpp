@@ -37,10 +37,16 @@ std::vector<std::wstring> TestFolder::staging_directories() const {
     return wine_test::entries(temp_, L"MirelSetup-*");
 }
 
+std::string TestFolder::verifier_log() const {
+    const std::wstring log = scratch_ + L"\\verifier.log";
+    return exists(log) ? "signature verifier runs:\n" + read_file(log) : "no signature verifier run recorded";
+}
+
 std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                          const TestFolder& folder, const Environment& more,
                                          bool capture_standard_error) {
     Environment environment = wine_test::temp_environment(folder.path());
+    environment.emplace_back(L"MIREL_TEST_VERIFIER_LOG", folder.scratch() + L"\\verifier.log");
     environment.insert(environment.end(), more.begin(), more.end());
     return wine_test::start_setup(arguments, std::move(environment), capture_standard_error, program);
 }

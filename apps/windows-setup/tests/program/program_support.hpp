@@ -62,6 +62,9 @@ public:
     std::wstring marker() const { return temp_ + L"\\mirel-desktop-started.txt"; }
     // Empties the temporary directory (after a run that was cut short).
     void clear() const;
+    // What the signature verifier recorded of its runs for this folder's setup programs, to
+    // explain a refused signature in a failure message.
+    std::string verifier_log() const;
 
 private:
     std::wstring root_;

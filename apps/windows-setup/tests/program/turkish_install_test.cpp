@@ -25,7 +25,7 @@ TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
 
     const std::optional<ShownBox> question = wait_for_message_box(setup->id(), title);
     ASSERT_TRUE(question.has_value()) << "no Turkish launch question";
-    EXPECT_EQ(question->text, question_text) << narrow(question->text);
+    EXPECT_EQ(question->text, question_text) << narrow(question->text) << "\n" << folder.verifier_log();
     EXPECT_TRUE(product_installed(TURKISH_PRODUCT));
     EXPECT_FALSE(product_installed(ENGLISH_PRODUCT));
     EXPECT_EQ(product_info(TURKISH_PRODUCT, L"Language"), L"1055");
