@@ -339,9 +339,20 @@ std::optional<ChildRun> run_child(const std::string& program, const std::vector<
 
     ChildRun run;
     PROCESS_INFORMATION process{};
-    const LARGE_INTEGER start = now();
-    if (!::CreateProcessW(file_system_path(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          nullptr, &startup, &process)) {
+    LARGE_INTEGER start = now();
+    const auto start_process = [&] {
+        return ::CreateProcessW(file_system_path(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                nullptr, nullptr, &startup, &process);
+    };
+    // Wine now and then refuses a process start with "Internal error"; a second try succeeds.
+    bool started = start_process();
+    if (!started && ::GetLastError() == ERROR_INTERNAL_ERROR) {
+        std::fprintf(stderr, "starting %s failed with an internal error; trying once more\n", program.c_str());
+        ::Sleep(100);
+        start = now();
+        started = start_process();
+    }
+    if (!started) {
         std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), os_error_text(::GetLastError()).c_str());
         return std::nullopt;
     }
