@@ -10,6 +10,10 @@ namespace mirel::test_driver {
 namespace {
 
 constexpr DWORD POLL_MS = 20;
+// Messages to the program's windows wait this long for an answer. They never abort early for a
+// "hung" thread: a thread counts as hung when it has not read its queue for five seconds, which is
+// true of the program right after a long installation, between showing a message box and entering
+// its message loop; such a message would fail at once on a box that is about to answer.
 constexpr UINT MESSAGE_TIMEOUT_MS = 5000;
 constexpr DWORD PIPE_BUFFER_SIZE = 1 << 20;
 
@@ -52,13 +56,13 @@ std::wstring environment_block(const std::vector<std::pair<std::wstring, std::ws
 
 std::wstring message_text(HWND window) {
     DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length)) {
+    if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &length)) {
         return {};
     }
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
     if (!::SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                               SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &copied)) {
+                               SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &copied)) {
         return {};
     }
     text.resize(std::min<std::size_t>(copied, length));
@@ -69,7 +73,7 @@ std::wstring message_text(HWND window) {
 // processes, so the buffers for it are placed in that process's memory.
 std::wstring command_link_note(HWND button, DWORD process_id) {
     DWORD_PTR length = 0;
-    if (!::SendMessageTimeoutW(button, BCM_GETNOTELENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length) ||
+    if (!::SendMessageTimeoutW(button, BCM_GETNOTELENGTH, 0, 0, SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &length) ||
         length == 0) {
         return {};
     }
@@ -85,7 +89,7 @@ std::wstring command_link_note(HWND button, DWORD process_id) {
     DWORD_PTR result = 0;
     if (::WriteProcessMemory(process.handle, remote, &capacity, sizeof(capacity), &moved) &&
         ::SendMessageTimeoutW(button, BCM_GETNOTE, reinterpret_cast<WPARAM>(remote),
-                              reinterpret_cast<LPARAM>(remote + sizeof(DWORD) * 2), SMTO_ABORTIFHUNG,
+                              reinterpret_cast<LPARAM>(remote + sizeof(DWORD) * 2), SMTO_NORMAL,
                               MESSAGE_TIMEOUT_MS, &result) &&
         result != 0) {
         std::wstring buffer(capacity, L'\0');
@@ -381,7 +385,7 @@ bool click_button(HWND dialog, int id) {
     HWND button = ::GetDlgItem(dialog, id);
     if (button == nullptr || !same_name(class_name(button), L"Button")) return false;
     DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &result) != 0;
+    return ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &result) != 0;
 }
 
 std::optional<Key> key_from_name(std::string_view name) {
@@ -428,10 +432,10 @@ bool press_key(HWND window, Key key) {
 void settle(HANDLE process, HWND window) {
     ::WaitForInputIdle(process, 2000);
     DWORD_PTR result = 0;
-    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &result);
+    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &result);
     // Painting happens when the program's queue runs empty, after the message above.
     ::Sleep(250);
-    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &result);
+    ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, MESSAGE_TIMEOUT_MS, &result);
 }
 
 std::string save_screenshot(HWND window, const std::wstring& bmp_path) {
