@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "test_driver.hpp"
+#include "wine_files.hpp"
 
 namespace mirel::test_driver {
 namespace {
@@ -17,13 +17,9 @@ constexpr DWORD BUSY_MS = 7'000;
 // Long enough for the window's thread to count as hung: five seconds without reading its queue.
 constexpr DWORD HUNG_AFTER_MS = 5'600;
 
-// The helper program, as a Windows path on Wine's drive for the root of the Linux file system.
 std::wstring busy_window_program() {
   const char* path = std::getenv("MIREL_TEST_BUSY_WINDOW");
-  if (path == nullptr) return {};
-  std::wstring windows_path = L"Z:" + widen(path);
-  std::replace(windows_path.begin(), windows_path.end(), L'/', L'\\');
-  return windows_path;
+  return path == nullptr ? std::wstring() : wine_test::windows_path(path);
 }
 
 TEST(TestDriver, ReadsAndClicksAWindowWhoseThreadIsOnlyNowReadingItsQueue) {
