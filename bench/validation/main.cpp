@@ -26,6 +26,7 @@
 
 #include "bench_support.hpp"
 #include "common/command_line.hpp"
+#include "common/installer_api.hpp"
 #include "common/path.hpp"
 #include "common/unicode.hpp"
 #include "common/win32.hpp"
@@ -86,40 +87,27 @@ std::string temporary_directory() {
 // ---------------------------------------------------------------------------------------------
 // --floor
 
-struct DatabaseFunctions {
-    decltype(::MsiOpenDatabaseW)* open_database = msi_function<decltype(::MsiOpenDatabaseW)>("MsiOpenDatabaseW");
-    decltype(::MsiDatabaseOpenViewW)* open_view =
-        msi_function<decltype(::MsiDatabaseOpenViewW)>("MsiDatabaseOpenViewW");
-    decltype(::MsiViewExecute)* execute = msi_function<decltype(::MsiViewExecute)>("MsiViewExecute");
-    decltype(::MsiViewFetch)* fetch = msi_function<decltype(::MsiViewFetch)>("MsiViewFetch");
-    decltype(::MsiRecordReadStream)* read_stream = msi_function<decltype(::MsiRecordReadStream)>("MsiRecordReadStream");
-};
-
 // Opens the package once; when `runtime_path` is given, the carried web runtime installer is
 // copied out through that same opening, so that the verifier has a real signed file to check.
-bool open_package_once(const DatabaseFunctions& msi, const std::string& package_path,
-                       const std::string* runtime_path) {
-    InstallerHandle database;
-    if (msi.open_database(to_wide(package_path).c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) {
-        return false;
+bool open_package_once(const std::string& package_path, const std::string* runtime_path) {
+    const InstallerApi* msi = installer_api();
+    if (msi == nullptr) return false;
+    if (runtime_path == nullptr) {
+        InstallerHandle database;
+        return msi->open_database(to_wide(package_path).c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS;
     }
-    if (runtime_path == nullptr) return true;
-    InstallerHandle view;
-    InstallerHandle record;
-    if (msi.open_view(database.get(), to_wide(RUNTIME_BINARY_QUERY).c_str(), view.put()) != ERROR_SUCCESS ||
-        msi.execute(view.get(), 0) != ERROR_SUCCESS || msi.fetch(view.get(), record.put()) != ERROR_SUCCESS) {
-        return false;
-    }
+    auto query = InstallerQuery::open(package_path, RUNTIME_BINARY_QUERY);
+    if (!query || query->fetch() != InstallerQuery::Fetch::Row) return false;
     UniqueHandle file(::CreateFileW(file_system_path(*runtime_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, 0, nullptr));
     if (!file) return false;
-    std::vector<char> buffer(RUNTIME_CHUNK_SIZE);
+    std::vector<std::byte> buffer(RUNTIME_CHUNK_SIZE);
     for (;;) {
         DWORD count = static_cast<DWORD>(buffer.size());
-        if (msi.read_stream(record.get(), 1, buffer.data(), &count) != ERROR_SUCCESS) return false;
+        if (msi->read_stream(query->record(), 1, reinterpret_cast<char*>(buffer.data()), &count) != ERROR_SUCCESS)
+            return false;
         if (count == 0) break;
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), buffer.data(), count, &written, nullptr) || written != count) return false;
+        if (!write_all(file.get(), std::span(buffer.data(), count))) return false;
     }
     return ::FlushFileBuffers(file.get()) != FALSE;
 }
@@ -184,14 +172,12 @@ int run_floor() {
 
     start = now();
     // Loading msi.dll belongs to opening the packages, as it does in the setup program.
-    const DatabaseFunctions msi;
-    if (msi.open_database == nullptr || msi.open_view == nullptr || msi.execute == nullptr || msi.fetch == nullptr ||
-        msi.read_stream == nullptr) {
+    if (installer_api() == nullptr) {
         remove_files();
         return fail_with("floor", "msi.dll functions missing");
     }
     for (std::size_t i = 0; i < packages.size(); ++i) {
-        if (!open_package_once(msi, packages[i], i == 0 ? &runtime : nullptr)) {
+        if (!open_package_once(packages[i], i == 0 ? &runtime : nullptr)) {
             remove_files();
             return fail_with("floor", "opening " + packages[i] + " failed");
         }

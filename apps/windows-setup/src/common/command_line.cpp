@@ -3,7 +3,7 @@
 namespace mirel {
 
 Status append_argument(std::string& command_line, std::string_view argument, bool force_quotes) {
-    if (argument.find('\0') != std::string_view::npos) return fail(NUL_IN_ARGUMENT);
+    if (argument.find('\0') != std::string_view::npos) return fail(ErrorCode::NulInArgument);
     const bool quote = force_quotes || argument.empty() || argument.find_first_of(" \t") != std::string_view::npos;
     if (quote) command_line.push_back('"');
     std::size_t backslashes = 0;

@@ -8,14 +8,13 @@
 
 namespace mirel {
 
-inline constexpr const char* NUL_IN_ARGUMENT = "nul byte found in provided data";
-
 // Appends one argument the way CommandLineToArgvW reads it back: quoted when empty or holding a
 // space or tab (or always, with `force_quotes`), a quote escaped by a backslash, and the
-// backslashes before a quote or the closing quote doubled. Fails on a NUL character.
-Status append_argument(std::string& command_line, std::string_view argument, bool force_quotes = false);
+// backslashes before a quote or the closing quote doubled. Fails on a NUL character
+// (ErrorCode::NulInArgument).
+[[nodiscard]] Status append_argument(std::string& command_line, std::string_view argument, bool force_quotes = false);
 
 // The program in double quotes, then each argument after one space.
-Result<std::string> build_command_line(std::string_view program, std::span<const std::string> arguments);
+[[nodiscard]] Result<std::string> build_command_line(std::string_view program, std::span<const std::string> arguments);
 
 }  // namespace mirel

@@ -5,21 +5,23 @@
 
 namespace mirel {
 
-constexpr bool is_path_separator(char c) { return c == '\\' || c == '/'; }
+[[nodiscard]] constexpr bool is_path_separator(char c) {
+    return c == '\\' || c == '/';
+}
 
 // Joins two path parts with one backslash, adding none when `left` already ends in a separator.
-std::string join_path(std::string_view left, std::string_view right);
+[[nodiscard]] std::string join_path(std::string_view left, std::string_view right);
 
 // The longest path (terminator included) that file-system calls get without the "\\?\" prefix.
 constexpr std::size_t SHORT_PATH_LIMIT = 248;
 
 // True for a drive-absolute ("C:\...") or UNC ("\\server\...") path short enough to pass as is.
-bool passes_unprefixed(std::u16string_view path);
+[[nodiscard]] bool passes_unprefixed(std::u16string_view path);
 
 // True for a path that already names the device namespace ("\\?\..." or "\\.\...").
-bool is_device_path(std::u16string_view path);
+[[nodiscard]] bool is_device_path(std::u16string_view path);
 
 // Gives an absolute path its long form: "\\?\C:\..." or, for "\\server\share", "\\?\UNC\server\share".
-std::u16string long_path_form(std::u16string_view absolute_path);
+[[nodiscard]] std::u16string long_path_form(std::u16string_view absolute_path);
 
 }  // namespace mirel

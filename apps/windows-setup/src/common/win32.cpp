@@ -2,7 +2,7 @@
 
 #include <shellapi.h>
 
-#include <vector>
+#include <limits>
 
 #include "common/os_error_text.hpp"
 #include "common/path.hpp"
@@ -31,18 +31,34 @@ std::vector<std::string> process_arguments() {
     return arguments;
 }
 
-std::string os_error_text(DWORD code) {
+std::wstring system_message(DWORD code, HMODULE source) {
+    // With a source its table is searched first, then the system's.
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM |
+                        (source != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
     wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length == 0) {
-        const DWORD format_error = ::GetLastError();
-        return format_os_error_fallback(code, format_error);
-    }
-    std::string message = from_wide(std::wstring_view(buffer, length));
+    const DWORD length = ::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0) return {};
+    std::wstring message(buffer, length);
     ::LocalFree(buffer);
-    return format_os_error(message, code);
+    return message;
+}
+
+std::string os_error_text(DWORD code) {
+    const std::wstring message = system_message(code);
+    if (message.empty()) return format_os_error_fallback(code, ::GetLastError());
+    return format_os_error(from_wide(message), code);
+}
+
+SetupError os_error(DWORD code) {
+    return SetupError::from_os_error(code, os_error_text(code));
+}
+
+std::optional<std::wstring> system_directory() {
+    return query_string([](wchar_t* buffer, DWORD units) { return ::GetSystemDirectoryW(buffer, units); });
+}
+
+std::optional<std::wstring> system_windows_directory() {
+    return query_string([](wchar_t* buffer, DWORD units) { return ::GetSystemWindowsDirectoryW(buffer, units); });
 }
 
 std::wstring file_system_path(std::string_view path) {
@@ -50,26 +66,58 @@ std::wstring file_system_path(std::string_view path) {
     const std::u16string_view view(reinterpret_cast<const char16_t*>(wide.c_str()), wide.size());
     if (passes_unprefixed(view) || is_device_path(view)) return wide;
 
-    std::vector<wchar_t> full(wide.size() + MAX_PATH);
-    for (;;) {
-        const DWORD needed =
-            ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (needed == 0) return wide;  // let the file-system call itself report the failure
-        if (needed < full.size()) {
-            full.resize(needed);
-            break;
-        }
-        full.resize(needed + 1);
-    }
-    const std::u16string prefixed = long_path_form(
-        std::u16string_view(reinterpret_cast<const char16_t*>(full.data()), full.size()));
+    const std::optional<std::wstring> full = query_string(
+        [&](wchar_t* buffer, DWORD units) { return ::GetFullPathNameW(wide.c_str(), units, buffer, nullptr); },
+        wide.size() + MAX_PATH);
+    if (!full) return wide;  // let the file-system call itself report the failure
+    const std::u16string prefixed =
+        long_path_form(std::u16string_view(reinterpret_cast<const char16_t*>(full->data()), full->size()));
     return std::wstring(prefixed.begin(), prefixed.end());
+}
+
+bool write_all(HANDLE file, std::span<const std::byte> bytes) {
+    while (!bytes.empty()) {
+        const auto request = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), request, &written, nullptr)) return false;
+        if (written == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        bytes = bytes.subspan(written);
+    }
+    return true;
+}
+
+ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::size_t chunk_size) {
+    std::vector<std::byte> buffer(chunk_size);
+    const ChunkReader read = [file](std::span<std::byte> into) -> std::optional<std::size_t> {
+        DWORD count = 0;
+        if (!::ReadFile(file, into.data(), static_cast<DWORD>(into.size()), &count, nullptr)) return std::nullopt;
+        return count;
+    };
+    return compare_read_back(read, bytes, buffer);
+}
+
+std::optional<FileFacts> file_facts(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(file, &information)) return std::nullopt;
+    return FileFacts{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
+                     information.dwFileAttributes};
 }
 
 FARPROC system_procedure(const wchar_t* library, const char* name) noexcept {
     HMODULE module = ::GetModuleHandleW(library);
     if (module == nullptr) module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return module == nullptr ? nullptr : ::GetProcAddress(module, name);
+}
+
+Result<HICON> load_setup_icon() {
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    if (module == nullptr) return fail(ErrorCode::SetupIcon);
+    HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(SETUP_ICON_ID));
+    if (icon == nullptr || icon == reinterpret_cast<HICON>(INVALID_HANDLE_VALUE)) return fail(ErrorCode::SetupIcon);
+    return icon;
 }
 
 }  // namespace mirel

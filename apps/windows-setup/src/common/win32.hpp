@@ -1,53 +1,130 @@
 #pragma once
 
-// The Windows tier's shared pieces: text conversion at the call boundary, handle owners,
-// operating-system error texts, file-system path forms and run-time resolved system functions.
+// The one home of the program's plain Win32 tasks: text at the call boundary, handle owners,
+// operating-system error texts, grow-the-buffer string calls, file-system path forms, whole-buffer
+// writes and read-back comparisons, and functions resolved from the system directory. The
+// subsystems keep their rules and the order of their steps; the calls live here.
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/read_back.hpp"
 #include "common/setup_error.hpp"
 #include "common/unique_any.hpp"
 
 namespace mirel {
 
 // UTF-8 to a NUL-terminated UTF-16 buffer (`c_str()`), owned by the caller during the call.
-std::wstring to_wide(std::string_view text);
+[[nodiscard]] std::wstring to_wide(std::string_view text);
 
 // UTF-16 from Windows to UTF-8, unpaired surrogates becoming U+FFFD.
-std::string from_wide(std::wstring_view text);
+[[nodiscard]] std::string from_wide(std::wstring_view text);
 
 // The process's arguments as UTF-8, the program path dropped.
-std::vector<std::string> process_arguments();
+[[nodiscard]] std::vector<std::string> process_arguments();
 
-// "message (os error N)" for a Windows error code, or the fallback form without a message.
-std::string os_error_text(DWORD code);
-inline SetupError os_error(DWORD code) { return SetupError(os_error_text(code)); }
+// Keeps the thread's last error across a scope that may change it. Owners close their handles
+// inside one, so that a failed call's error survives the clean-up on the way out.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() noexcept : error_(::GetLastError()) {}
+    ~LastErrorKeeper() { ::SetLastError(error_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
-// The form of a UTF-8 path that file-system calls get: unchanged when it is a short
-// drive-absolute or UNC path, otherwise made absolute and given the "\\?\" prefix.
-std::wstring file_system_path(std::string_view path);
+private:
+    DWORD error_;
+};
 
 struct HandleTraits {
     using pointer = HANDLE;
     static pointer empty() noexcept { return nullptr; }
     // Both values mean "no handle": CreateFileW fails with INVALID_HANDLE_VALUE, most others null.
     static bool is_empty(pointer h) noexcept { return h == nullptr || h == INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { ::CloseHandle(h); }
+    static void close(pointer h) noexcept {
+        const LastErrorKeeper keep;
+        ::CloseHandle(h);
+    }
 };
 using UniqueHandle = UniqueAny<HandleTraits>;
 
+// The system's message for an error code, from the message table of `source` (when given) or the
+// system's; empty (with the thread's last error set) when there is none.
+[[nodiscard]] std::wstring system_message(DWORD code, HMODULE source = nullptr);
+
+// "message (os error N)" for a Windows error code, or the fallback form without a message.
+[[nodiscard]] std::string os_error_text(DWORD code);
+[[nodiscard]] SetupError os_error(DWORD code);
+[[nodiscard]] inline SetupError last_os_error() {
+    return os_error(::GetLastError());
+}
+
+// The calls that fill a caller's buffer with a string: `query(buffer, units)` returns the length
+// without the terminator when the string fit, else the units it needs (or at least as many as it
+// was given); 0 is a failure, with the thread's last error set. Calls it with a growing buffer.
+template <typename Query>
+[[nodiscard]] std::optional<std::wstring> query_string(Query&& query, std::size_t first_units = MAX_PATH + 1) {
+    std::wstring buffer(first_units, L'\0');
+    for (;;) {
+        const std::size_t length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::nullopt;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length > buffer.size() ? length : buffer.size() * 2);
+    }
+}
+
+// The system directory (System32) and the system's Windows directory, the only places that
+// the program starts other programs from.
+[[nodiscard]] std::optional<std::wstring> system_directory();
+[[nodiscard]] std::optional<std::wstring> system_windows_directory();
+
+// The form of a UTF-8 path that file-system calls get: unchanged when it is a short
+// drive-absolute or UNC path, otherwise made absolute and given the "\\?\" prefix.
+[[nodiscard]] std::wstring file_system_path(std::string_view path);
+
+// Writes all of `bytes` at the file's position, in as few calls as the system allows; false, with
+// the thread's last error set, when a call fails or writes nothing.
+[[nodiscard]] bool write_all(HANDLE file, std::span<const std::byte> bytes);
+
+// Reads the file from its position in pieces of `chunk_size` bytes and compares it with `bytes`
+// (see compare_read_back).
+[[nodiscard]] ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::size_t chunk_size);
+
+struct FileFacts {
+    std::uint64_t size = 0;
+    DWORD attributes = 0;
+};
+[[nodiscard]] std::optional<FileFacts> file_facts(HANDLE file);
+
+// True when the attributes hold every bit of `required` and none of `forbidden`.
+[[nodiscard]] constexpr bool attributes_match(DWORD attributes, DWORD required, DWORD forbidden) {
+    return (attributes & required) == required && (attributes & forbidden) == 0;
+}
+
 // An export of a DLL loaded from the system directory only (never the program's own folder).
 // Null when the library or the export is missing.
-FARPROC system_procedure(const wchar_t* library, const char* name) noexcept;
+[[nodiscard]] FARPROC system_procedure(const wchar_t* library, const char* name) noexcept;
 
 template <typename Function>
-Function* system_function(const wchar_t* library, const char* name) noexcept {
+[[nodiscard]] Function* system_function(const wchar_t* library, const char* name) noexcept {
     // Through a generic function pointer, which -Wcast-function-type accepts.
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(system_procedure(library, name)));
 }
+
+inline constexpr WORD SETUP_ICON_ID = 32512;
+
+// The program's own icon group 32512; shared by the system and never destroyed.
+[[nodiscard]] Result<HICON> load_setup_icon();
 
 }  // namespace mirel

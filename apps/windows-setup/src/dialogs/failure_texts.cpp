@@ -8,7 +8,7 @@
 namespace mirel {
 
 std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code) {
-    return std::string(localized_text(texts, "failed")) + " (" + std::to_string(exit_code) + ")";
+    return std::string(localized_text(texts, TextKey::failed)) + " (" + std::to_string(exit_code) + ")";
 }
 
 std::string hresult_code_text(std::int32_t hresult) {
@@ -24,7 +24,7 @@ std::string compose_hresult_text(std::string_view description, std::int32_t hres
 }
 
 std::string failure_box_text(const LanguageTexts& texts, std::string_view detail) {
-    return std::string(localized_text(texts, "failed")) + "\n\n" + std::string(detail);
+    return std::string(localized_text(texts, TextKey::failed)) + "\n\n" + std::string(detail);
 }
 
 }  // namespace mirel

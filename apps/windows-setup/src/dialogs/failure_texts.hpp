@@ -9,15 +9,15 @@
 namespace mirel {
 
 // The run's "failed" text, then " (", the exit code in signed decimal, and ")".
-std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code);
+[[nodiscard]] std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code);
 
 // "0x" and the HRESULT in eight upper-case hexadecimal digits.
-std::string hresult_code_text(std::int32_t hresult);
+[[nodiscard]] std::string hresult_code_text(std::int32_t hresult);
 
 // "description (0x8XXXXXXX)", or the code text alone for an empty description.
-std::string compose_hresult_text(std::string_view description, std::int32_t hresult);
+[[nodiscard]] std::string compose_hresult_text(std::string_view description, std::int32_t hresult);
 
 // The failure box's body: the "failed" heading, two line feeds, the detail.
-std::string failure_box_text(const LanguageTexts& texts, std::string_view detail);
+[[nodiscard]] std::string failure_box_text(const LanguageTexts& texts, std::string_view detail);
 
 }  // namespace mirel

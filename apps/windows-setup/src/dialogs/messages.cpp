@@ -3,11 +3,11 @@
 #include <oleauto.h>
 
 #include <cstdlib>
+#include <span>
 #include <string>
 
 #include "dialogs/dialogs.hpp"
 #include "dialogs/failure_texts.hpp"
-#include "options/launch_options.hpp"
 #include "texts/system_language.hpp"
 
 namespace mirel {
@@ -61,39 +61,24 @@ std::wstring error_object_description(IErrorInfo* info) {
 }
 
 std::wstring system_description(HRESULT hresult) {
-    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    DWORD code = static_cast<DWORD>(hresult);
-    HMODULE source = nullptr;
-    if (code & FACILITY_NT_BIT) {
-        code &= ~static_cast<DWORD>(FACILITY_NT_BIT);
-        source = ::GetModuleHandleW(L"ntdll.dll");
-        flags |= FORMAT_MESSAGE_FROM_HMODULE;
-    }
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length == 0) return {};
-    std::wstring text(buffer, length);
-    ::LocalFree(buffer);
-    return text;
+    auto code = static_cast<DWORD>(hresult);
+    if ((code & FACILITY_NT_BIT) == 0) return system_message(code);
+    // An NTSTATUS in HRESULT form: its text is in ntdll's message table.
+    return system_message(code & ~static_cast<DWORD>(FACILITY_NT_BIT), ::GetModuleHandleW(L"ntdll.dll"));
 }
 
 void write_to_standard_error(std::string_view text) {
     HANDLE error_stream = ::GetStdHandle(STD_ERROR_HANDLE);
     if (error_stream == nullptr || error_stream == INVALID_HANDLE_VALUE) return;
     DWORD mode = 0;
-    DWORD written = 0;
     if (::GetConsoleMode(error_stream, &mode) && ::GetConsoleOutputCP() != CP_UTF8) {
         const std::wstring wide = to_wide(text);
+        DWORD written = 0;
         ::WriteConsoleW(error_stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
-    while (!text.empty()) {
-        if (!::WriteFile(error_stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written == 0) {
-            return;  // no stream to write to: the exit code still tells the caller
-        }
-        text.remove_prefix(written);
-    }
+    // A stream that takes nothing leaves the exit code to tell the caller.
+    static_cast<void>(write_all(error_stream, std::as_bytes(std::span(text))));
 }
 
 }  // namespace
@@ -109,21 +94,21 @@ std::string hresult_text(HRESULT hresult) {
     return compose_hresult_text(from_wide(description), hresult);
 }
 
-bool ask_launch_question(const LanguageTexts& texts, std::string_view question_key) {
-    const std::wstring caption = to_wide(localized_text(texts, "title"));
+bool ask_launch_question(const LanguageTexts& texts, TextKey question_key) {
+    const std::wstring caption = to_wide(localized_text(texts, TextKey::title));
     const std::wstring question = to_wide(localized_text(texts, question_key));
     return ::MessageBoxW(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) == IDYES;
 }
 
 void show_failure_box(std::string_view detail) {
     const LanguageTexts texts = load_language_texts(system_ui_language());
-    const std::wstring caption = to_wide(localized_text(texts, "title"));
+    const std::wstring caption = to_wide(localized_text(texts, TextKey::title));
     const std::wstring text = to_wide(failure_box_text(texts, detail));
     ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
-void report_failure(const SetupError& error) {
-    if (has_validate_option(process_arguments())) {
+void report_failure(const SetupError& error, FailureReport where) {
+    if (where == FailureReport::StandardError) {
         write_to_standard_error(error.text() + "\n");
     } else {
         show_failure_box(error.text());

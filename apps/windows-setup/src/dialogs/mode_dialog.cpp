@@ -9,32 +9,25 @@
 
 namespace mirel {
 
-Result<HICON> load_setup_icon() {
-    HMODULE module = ::GetModuleHandleW(nullptr);
-    if (module == nullptr) return fail(SETUP_ICON_ERROR);
-    HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(SETUP_ICON_ID));
-    if (icon == nullptr || icon == reinterpret_cast<HICON>(INVALID_HANDLE_VALUE)) return fail(SETUP_ICON_ERROR);
-    return icon;
-}
-
 Result<ModeChoice> choose_install_mode(const LanguageTexts& texts) {
-    const auto text = [&](std::string_view key) { return std::string(localized_text(texts, key)); };
-    const std::wstring title = to_wide(text("title"));
-    const std::wstring instruction = to_wide(text("chooseMode"));
-    const std::wstring content = to_wide(text("modeDescription"));
-    const std::wstring basic = to_wide(text("basic") + "\n" + text("basicDescription"));
-    const std::wstring advanced = to_wide(text("advanced") + "\n" + text("advancedDescription"));
-    const std::wstring cancel = to_wide(text("cancel"));
+    const auto text = [&](TextKey key) { return std::string(localized_text(texts, key)); };
+    const std::wstring title = to_wide(text(TextKey::title));
+    const std::wstring instruction = to_wide(text(TextKey::chooseMode));
+    const std::wstring content = to_wide(text(TextKey::modeDescription));
+    const std::wstring basic = to_wide(text(TextKey::basic) + "\n" + text(TextKey::basicDescription));
+    const std::wstring advanced = to_wide(text(TextKey::advanced) + "\n" + text(TextKey::advancedDescription));
+    const std::wstring cancel = to_wide(text(TextKey::cancel));
 
     HMODULE module = ::GetModuleHandleW(nullptr);
-    if (module == nullptr) return fail(SETUP_ICON_ERROR);
+    if (module == nullptr) return fail(ErrorCode::SetupIcon);
     ASSIGN_OR_RETURN(HICON icon, load_setup_icon());
 
     // comctl32 is not imported: it comes from the system directory at run time, in version 6
     // through the manifest's activation context.
     const auto task_dialog_indirect =
         system_function<decltype(::TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
-    if (task_dialog_indirect == nullptr) return fail(hresult_text(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)));
+    if (task_dialog_indirect == nullptr)
+        return fail(SetupError::from_text(hresult_text(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))));
 
     const std::array<TASKDIALOG_BUTTON, 3> buttons = {{
         {BASIC_BUTTON_ID, basic.c_str()},
@@ -56,7 +49,7 @@ Result<ModeChoice> choose_install_mode(const LanguageTexts& texts) {
 
     int pressed = 0;
     const HRESULT result = task_dialog_indirect(&config, &pressed, nullptr, nullptr);
-    if (FAILED(result)) return fail(hresult_text(result));
+    if (FAILED(result)) return fail(SetupError::from_text(hresult_text(result)));
     switch (pressed) {
         case BASIC_BUTTON_ID: return ModeChoice::Basic;
         case ADVANCED_BUTTON_ID: return ModeChoice::Advanced;

@@ -1,6 +1,6 @@
 #include "inspection/inspect_packages.hpp"
 
-#include "dialogs/dialogs.hpp"
+#include "common/win32.hpp"
 #include "staging/payloads.hpp"
 
 namespace mirel {

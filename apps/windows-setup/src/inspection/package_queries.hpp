@@ -13,14 +13,6 @@
 
 namespace mirel {
 
-inline constexpr const char* MSI_DATABASE = "msi_database";
-inline constexpr const char* MSI_VIEW = "msi_view";
-inline constexpr const char* MSI_EXECUTE = "msi_execute";
-inline constexpr const char* MSI_RECORD = "msi_record";
-inline constexpr const char* MSI_STRING = "msi_string";
-inline constexpr const char* MSI_PROPERTY = "msi_property";
-inline constexpr const char* MSI_LAUNCH_PROPERTIES = "msi_launch_properties";
-
 // The Windows Installer numbering of MsiEvaluateCondition's result.
 enum class ConditionResult { False = 0, True = 1, None = 2, Error = 3 };
 
@@ -28,27 +20,27 @@ enum class ConditionResult { False = 0, True = 1, None = 2, Error = 3 };
 class OpenedPackage {
 public:
     virtual ~OpenedPackage() = default;
-    // Fails with MSI_LAUNCH_PROPERTIES. An empty value clears the property.
-    virtual Status set_property(std::string_view name, std::string_view value) = 0;
-    virtual ConditionResult evaluate_condition(std::string_view condition) = 0;
+    // Fails with ErrorCode::MsiLaunchProperties. An empty value clears the property.
+    [[nodiscard]] virtual Status set_property(std::string_view name, std::string_view value) = 0;
+    [[nodiscard]] virtual ConditionResult evaluate_condition(std::string_view condition) = 0;
 };
 
 class PackageQueries {
 public:
     virtual ~PackageQueries() = default;
     // Column 1 of every selected row, at most 32, each at most 1023 UTF-16 units.
-    virtual Result<std::vector<std::string>> query_column(std::string_view package_path,
-                                                          std::string_view query) const = 0;
+    [[nodiscard]] virtual Result<std::vector<std::string>> query_column(std::string_view package_path,
+                                                                        std::string_view query) const = 0;
     // The failure's text is the opener's own; callers report their own code.
-    virtual Result<std::unique_ptr<OpenedPackage>> open_package(std::string_view package_path) const = 0;
+    [[nodiscard]] virtual Result<std::unique_ptr<OpenedPackage>> open_package(std::string_view package_path) const = 0;
 };
 
 // True for "ProductCode", "ProductVersion" and "ProductLanguage", the only properties read.
-bool is_product_property(std::string_view name);
+[[nodiscard]] bool is_product_property(std::string_view name);
 
-// The value of the single Property row named `name`; MSI_PROPERTY for any other name (the
+// The value of the single Property row named `name`; ErrorCode::MsiProperty for any other name (the
 // package is then not opened), a missing row or a doubled one.
-Result<std::string> query_product_property(const PackageQueries& queries, std::string_view package_path,
-                                           std::string_view name);
+[[nodiscard]] Result<std::string> query_product_property(const PackageQueries& queries, std::string_view package_path,
+                                                         std::string_view name);
 
 }  // namespace mirel

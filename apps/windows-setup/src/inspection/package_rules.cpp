@@ -22,7 +22,7 @@ constexpr std::string_view REMOVE_SHORTCUTS_QUERY =
 constexpr std::string_view DOWNLOAD_ACTION_QUERY =
     "SELECT `Action` FROM `CustomAction` WHERE `Action` = 'DownloadAndInvokeBootstrapper'";
 
-constexpr std::string_view LAUNCH_TEXT_KEY = "msiLaunchApp";
+constexpr TextKey LAUNCH_TEXT_KEY = TextKey::msiLaunchApp;
 constexpr std::string_view LAUNCH_OWNER_PREFIX = "MIREL_SETUP_LAUNCH_OWNER=";
 constexpr std::string_view LAUNCH_OWNER_VALUE = "1";
 
@@ -87,14 +87,15 @@ std::string_view expected_product_language(UiLanguage language) {
 Status check_identity(const PackageQueries& queries, std::string_view package_path, UiLanguage language) {
     ASSIGN_OR_RETURN(const std::string product_language,
                      query_product_property(queries, package_path, "ProductLanguage"));
-    if (product_language != expected_product_language(language)) return fail(INSTALLER_PAYLOAD_VERSION_OR_LANGUAGE);
+    if (product_language != expected_product_language(language))
+        return fail(ErrorCode::InstallerPayloadVersionOrLanguage);
 
     ASSIGN_OR_RETURN(const std::string version, query_product_property(queries, package_path, "ProductVersion"));
-    if (version != SETUP_VERSION) return fail(INSTALLER_PAYLOAD_VERSION_OR_LANGUAGE);
+    if (version != SETUP_VERSION) return fail(ErrorCode::InstallerPayloadVersionOrLanguage);
 
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(queries, package_path, "ProductCode"));
     if (product_code.empty() || product_code.front() != '{' || product_code.back() != '}') {
-        return fail(PRODUCT_CODE_ERROR);
+        return fail(ErrorCode::ProductCode);
     }
     return {};
 }
@@ -103,7 +104,7 @@ Status check_launch_text(const PackageQueries& queries, std::string_view package
     const LanguageTexts texts = load_language_texts(language);
     const std::string expected(localized_text(texts, LAUNCH_TEXT_KEY));
     ASSIGN_OR_RETURN(const std::vector<std::string> rows, queries.query_column(package_path, LAUNCH_TEXT_QUERY));
-    if (!is_single(rows, expected)) return fail(INSTALLER_PAYLOAD_LAUNCH_TRANSLATION);
+    if (!is_single(rows, expected)) return fail(ErrorCode::InstallerPayloadLaunchTranslation);
     return {};
 }
 
@@ -112,17 +113,17 @@ Status check_launch_owner(const PackageQueries& queries, std::string_view packag
     ASSIGN_OR_RETURN(const std::vector<std::string> event_rows, queries.query_column(package_path, LAUNCH_EVENT_QUERY));
     ASSIGN_OR_RETURN(const std::vector<std::string> sequence_rows,
                      queries.query_column(package_path, LAUNCH_SEQUENCE_QUERY));
-    if (event_rows.size() != 1 || sequence_rows.size() != 1) return fail(MSI_LAUNCH_PATHS);
+    if (event_rows.size() != 1 || sequence_rows.size() != 1) return fail(ErrorCode::MsiLaunchPaths);
     const std::array<std::string, 2> launch_conditions = {event_rows.front(), sequence_rows.front()};
 
     ASSIGN_OR_RETURN(const std::vector<std::string> secure_rows,
                      queries.query_column(package_path, SECURE_PROPERTIES_QUERY));
     bool secure = false;
     for (const std::string& row : secure_rows) secure = secure || lists_launch_owner(row);
-    if (!secure) return fail(MSI_LAUNCH_OWNER_NOT_SECURE);
+    if (!secure) return fail(ErrorCode::MsiLaunchOwnerNotSecure);
 
     auto opened = queries.open_package(package_path);
-    if (!opened) return fail(MSI_LAUNCH_PACKAGE);
+    if (!opened) return fail(ErrorCode::MsiLaunchPackage);
     OpenedPackage& package = **opened;
 
     for (const PresetProperty& preset : PRESET_PROPERTIES) {
@@ -132,16 +133,16 @@ Status check_launch_owner(const PackageQueries& queries, std::string_view packag
     // Basic installations run passive, Advanced ones with the engine's full interface.
     for (const bool passive : {true, false}) {
         const std::optional<std::string> marker = launch_owner_value(arguments(package_path, passive));
-        if (!marker || *marker != LAUNCH_OWNER_VALUE) return fail(MSI_LAUNCH_OWNER_ARGUMENT);
+        if (!marker || *marker != LAUNCH_OWNER_VALUE) return fail(ErrorCode::MsiLaunchOwnerArgument);
         RETURN_IF_ERROR(package.set_property(LAUNCH_OWNER_PROPERTY, *marker));
         if (!conditions_give(package, launch_conditions, ConditionResult::False)) {
-            return fail(MSI_BOOTSTRAPPER_AUTO_LAUNCH);
+            return fail(ErrorCode::MsiBootstrapperAutoLaunch);
         }
     }
 
     RETURN_IF_ERROR(package.set_property(LAUNCH_OWNER_PROPERTY, ""));
     if (!conditions_give(package, launch_conditions, ConditionResult::True)) {
-        return fail(MSI_STANDALONE_LAUNCH_CONDITION);
+        return fail(ErrorCode::MsiStandaloneLaunchCondition);
     }
     return {};
 }
@@ -149,7 +150,7 @@ Status check_launch_owner(const PackageQueries& queries, std::string_view packag
 Status check_shortcut_cleanup(const PackageQueries& queries, std::string_view package_path) {
     ASSIGN_OR_RETURN(const std::vector<std::string> sequence_rows,
                      queries.query_column(package_path, REMOVE_SHORTCUTS_QUERY));
-    if (!is_single(sequence_rows, REMOVE_SHORTCUTS_CONDITION)) return fail(MSI_SHORTCUT_UPGRADE_CLEANUP);
+    if (!is_single(sequence_rows, REMOVE_SHORTCUTS_CONDITION)) return fail(ErrorCode::MsiShortcutUpgradeCleanup);
 
     for (const std::string_view key : LEGACY_SHORTCUT_KEYS) {
         const auto query = [&](std::string_view column) {
@@ -158,17 +159,17 @@ Status check_shortcut_cleanup(const PackageQueries& queries, std::string_view pa
             return text;
         };
         ASSIGN_OR_RETURN(const std::vector<std::string> names, queries.query_column(package_path, query("FileName")));
-        if (!is_single(names, LEGACY_SHORTCUT_FILE)) return fail(MSI_LEGACY_SHORTCUT_CLEANUP);
+        if (!is_single(names, LEGACY_SHORTCUT_FILE)) return fail(ErrorCode::MsiLegacyShortcutCleanup);
         ASSIGN_OR_RETURN(const std::vector<std::string> modes,
                          queries.query_column(package_path, query("InstallMode")));
-        if (!is_single(modes, LEGACY_SHORTCUT_INSTALL_MODE)) return fail(MSI_LEGACY_SHORTCUT_CLEANUP);
+        if (!is_single(modes, LEGACY_SHORTCUT_INSTALL_MODE)) return fail(ErrorCode::MsiLegacyShortcutCleanup);
     }
     return {};
 }
 
 Status check_download_ban(const PackageQueries& queries, std::string_view package_path) {
     ASSIGN_OR_RETURN(const std::vector<std::string> rows, queries.query_column(package_path, DOWNLOAD_ACTION_QUERY));
-    if (!rows.empty()) return fail(INSTALLER_RUNTIME_DOWNLOAD_FORBIDDEN);
+    if (!rows.empty()) return fail(ErrorCode::InstallerRuntimeDownloadForbidden);
     return {};
 }
 

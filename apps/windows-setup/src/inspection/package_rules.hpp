@@ -17,46 +17,34 @@ namespace mirel {
 
 inline constexpr std::string_view SETUP_VERSION = "0.1.58";
 
-inline constexpr const char* INSTALLER_PAYLOAD_VERSION_OR_LANGUAGE = "installer_payload_version_or_language";
-inline constexpr const char* PRODUCT_CODE_ERROR = "product_code";
-inline constexpr const char* INSTALLER_PAYLOAD_LAUNCH_TRANSLATION = "installer_payload_launch_translation";
-inline constexpr const char* MSI_LAUNCH_PATHS = "msi_launch_paths";
-inline constexpr const char* MSI_LAUNCH_OWNER_NOT_SECURE = "msi_launch_owner_not_secure";
-inline constexpr const char* MSI_LAUNCH_PACKAGE = "msi_launch_package";
-inline constexpr const char* MSI_LAUNCH_OWNER_ARGUMENT = "msi_launch_owner_argument";
-inline constexpr const char* MSI_BOOTSTRAPPER_AUTO_LAUNCH = "msi_bootstrapper_auto_launch";
-inline constexpr const char* MSI_STANDALONE_LAUNCH_CONDITION = "msi_standalone_launch_condition";
-inline constexpr const char* MSI_SHORTCUT_UPGRADE_CLEANUP = "msi_shortcut_upgrade_cleanup";
-inline constexpr const char* MSI_LEGACY_SHORTCUT_CLEANUP = "msi_legacy_shortcut_cleanup";
-inline constexpr const char* INSTALLER_RUNTIME_DOWNLOAD_FORBIDDEN = "installer_runtime_download_forbidden";
-
 // The "ProductLanguage" that the package of `language` must carry: "1033" or "1055".
-std::string_view expected_product_language(UiLanguage language);
+[[nodiscard]] std::string_view expected_product_language(UiLanguage language);
 
 // ProductLanguage and ProductVersion exactly as expected, ProductCode in braces.
-Status check_identity(const PackageQueries& queries, std::string_view package_path, UiLanguage language);
+[[nodiscard]] Status check_identity(const PackageQueries& queries, std::string_view package_path, UiLanguage language);
 
 // The exit dialog's launch checkbox text is the "msiLaunchApp" text of the package's language.
-Status check_launch_text(const PackageQueries& queries, std::string_view package_path, UiLanguage language);
+[[nodiscard]] Status check_launch_text(const PackageQueries& queries, std::string_view package_path,
+                                       UiLanguage language);
 
 // Builds the installer engine's arguments for a package path and the passive flag.
 using InstallerArgumentsBuilder = std::vector<std::string> (*)(std::string_view package_path, bool passive);
 
 // The package starts the application on its own only when this program did not run it: both
 // launch paths are False with the marker "1" that `arguments` passes, True without it.
-Status check_launch_owner(const PackageQueries& queries, std::string_view package_path,
-                          InstallerArgumentsBuilder arguments = &installer_arguments);
+[[nodiscard]] Status check_launch_owner(const PackageQueries& queries, std::string_view package_path,
+                                        InstallerArgumentsBuilder arguments = &installer_arguments);
 
 // RemoveShortcuts runs only on installed products; both legacy shortcuts are removed on install.
-Status check_shortcut_cleanup(const PackageQueries& queries, std::string_view package_path);
+[[nodiscard]] Status check_shortcut_cleanup(const PackageQueries& queries, std::string_view package_path);
 
 // The package must not download the web runtime installer.
-Status check_download_ban(const PackageQueries& queries, std::string_view package_path);
+[[nodiscard]] Status check_download_ban(const PackageQueries& queries, std::string_view package_path);
 
 using PackageCheck = std::function<Status(std::string_view package_path)>;
 
 // Every rule on one written package, in the fixed order; the first failure ends it.
-Status check_package(const PackageQueries& queries, const PackageCheck& check_web_runtime,
-                     std::string_view package_path, UiLanguage language);
+[[nodiscard]] Status check_package(const PackageQueries& queries, const PackageCheck& check_web_runtime,
+                                   std::string_view package_path, UiLanguage language);
 
 }  // namespace mirel

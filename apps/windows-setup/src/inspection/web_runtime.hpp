@@ -9,6 +9,6 @@ namespace mirel {
 // The package carries a Microsoft-signed web runtime installer and does not download one: the
 // carried copy is extracted into a directory of its own, verified on disk and checked by the
 // system's PowerShell. Leaves nothing behind.
-Status check_web_runtime(std::string_view package_path);
+[[nodiscard]] Status check_web_runtime(std::string_view package_path);
 
 }  // namespace mirel

@@ -44,40 +44,24 @@ Result<std::vector<std::byte>> copy_runtime_stream(const ChunkReader& read, cons
     for (;;) {
         std::ranges::fill(buffer, std::byte{0});
         const std::optional<std::size_t> count = read(buffer);
-        if (!count || *count > buffer.size()) return fail(INSTALLER_RUNTIME_PAYLOAD);
+        if (!count || *count > buffer.size()) return fail(ErrorCode::InstallerRuntimePayload);
         if (*count == 0) break;
         // Checked before anything is written, so an oversized stream is never read to its end.
-        if (copy.size() + *count > RUNTIME_MAXIMUM_SIZE) return fail(INSTALLER_RUNTIME_PAYLOAD);
+        if (copy.size() + *count > RUNTIME_MAXIMUM_SIZE) return fail(ErrorCode::InstallerRuntimePayload);
         const std::span<const std::byte> chunk(buffer.data(), *count);
-        if (!write(chunk)) return fail(INSTALLER_RUNTIME_PAYLOAD);
+        if (!write(chunk)) return fail(ErrorCode::InstallerRuntimePayload);
         copy.insert(copy.end(), chunk.begin(), chunk.end());
     }
-    if (!flush()) return fail(INSTALLER_RUNTIME_PAYLOAD);
-    if (copy.size() < RUNTIME_MINIMUM_SIZE) return fail(INSTALLER_RUNTIME_PAYLOAD);
+    if (!flush()) return fail(ErrorCode::InstallerRuntimePayload);
+    if (copy.size() < RUNTIME_MINIMUM_SIZE) return fail(ErrorCode::InstallerRuntimePayload);
     return copy;
-}
-
-Status compare_read_back(const ChunkReader& read, std::span<const std::byte> expected) {
-    std::vector<std::byte> buffer(RUNTIME_CHUNK_SIZE);
-    std::size_t done = 0;
-    while (done < expected.size()) {
-        const std::optional<std::size_t> count = read(buffer);
-        if (!count || *count == 0 || *count > buffer.size() || *count > expected.size() - done) {
-            return fail(INSTALLER_RUNTIME_PAYLOAD);
-        }
-        if (!std::ranges::equal(std::span(buffer.data(), *count), expected.subspan(done, *count))) {
-            return fail(INSTALLER_RUNTIME_PAYLOAD);
-        }
-        done += *count;
-    }
-    return {};
 }
 
 Result<VerifierLocations> verifier_locations(std::string_view system_directory) {
     VerifierLocations locations;
     locations.program = join_path(system_directory, VERIFIER_RELATIVE_PATH);
     const std::size_t separator = locations.program.find_last_of("\\/");
-    if (separator == std::string::npos || separator == 0) return fail(INSTALLER_RUNTIME_SIGNATURE);
+    if (separator == std::string::npos || separator == 0) return fail(ErrorCode::InstallerRuntimeSignature);
     locations.module_directory = join_path(std::string_view(locations.program).substr(0, separator), "Modules");
     return locations;
 }

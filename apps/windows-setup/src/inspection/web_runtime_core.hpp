@@ -1,7 +1,7 @@
 #pragma once
 
-// The platform-free pieces of the web runtime check: the stream copy with its size limits, the
-// read-back comparison, where the verifier lives and what it is given.
+// The platform-free pieces of the web runtime check: the stream copy with its size limits, where
+// the verifier lives and what it is given.
 
 #include <array>
 #include <cstddef>
@@ -12,12 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/read_back.hpp"
 #include "common/setup_error.hpp"
 
 namespace mirel {
-
-inline constexpr const char* INSTALLER_RUNTIME_PAYLOAD = "installer_runtime_payload";
-inline constexpr const char* INSTALLER_RUNTIME_SIGNATURE = "installer_runtime_signature";
 
 inline constexpr std::string_view RUNTIME_BINARY_QUERY =
     "SELECT `Data` FROM `Binary` WHERE `Name` = 'MicrosoftEdgeWebview2Setup.exe'";
@@ -33,21 +31,15 @@ inline constexpr std::string_view SIGNATURE_SCRIPT =
     "$s.SignerCertificate.Subject -notmatch '(^|,\\s*)O=Microsoft Corporation(,|$)') { exit 1 }; exit 0 }";
 static_assert(SIGNATURE_SCRIPT.size() == 189);
 
-// Fills a prefix of the buffer and says how much; nothing on failure.
-using ChunkReader = std::function<std::optional<std::size_t>(std::span<std::byte> buffer)>;
 // Writes all of the bytes; false on failure.
 using ChunkWriter = std::function<bool(std::span<const std::byte> bytes)>;
 
 // Copies the stream in RUNTIME_CHUNK_SIZE pieces to `write` until `read` gives 0 bytes, then
 // calls `flush`. Returns every byte read, in order. Any failure, a stream of fewer than
 // RUNTIME_MINIMUM_SIZE bytes, or one of more than RUNTIME_MAXIMUM_SIZE bytes (noticed as soon as
-// the running total passes it, without reading further) gives INSTALLER_RUNTIME_PAYLOAD.
-Result<std::vector<std::byte>> copy_runtime_stream(const ChunkReader& read, const ChunkWriter& write,
-                                                   const std::function<bool()>& flush);
-
-// Reads the file back through `read` and compares it with `expected`, byte for byte; any
-// failure, early end, excess or difference gives INSTALLER_RUNTIME_PAYLOAD.
-Status compare_read_back(const ChunkReader& read, std::span<const std::byte> expected);
+// the running total passes it, without reading further) gives ErrorCode::InstallerRuntimePayload.
+[[nodiscard]] Result<std::vector<std::byte>> copy_runtime_stream(const ChunkReader& read, const ChunkWriter& write,
+                                                                 const std::function<bool()>& flush);
 
 struct VerifierLocations {
     std::string program;
@@ -55,25 +47,25 @@ struct VerifierLocations {
 };
 
 // The verifier below the system directory, and the module folder beside it.
-Result<VerifierLocations> verifier_locations(std::string_view system_directory);
+[[nodiscard]] Result<VerifierLocations> verifier_locations(std::string_view system_directory);
 
 // The path as a PowerShell single-quoted string: every quote character PowerShell knows
 // (' and the typographic U+2018 to U+201B) doubled, the whole in single quotes.
-std::string powershell_literal(std::string_view path);
+[[nodiscard]] std::string powershell_literal(std::string_view path);
 
 // "-NoProfile", "-NonInteractive", "-Command", the script, then the file to check. PowerShell
 // joins everything after "-Command" into one command and parses it again, so a bare path would
 // be split at its first blank (a profile folder such as "C:\Users\Ada Lovelace") and could even
 // run as code ("$(...)"); the path therefore travels as a quoted PowerShell literal.
-std::vector<std::string> verifier_arguments(std::string_view file_path);
+[[nodiscard]] std::vector<std::string> verifier_arguments(std::string_view file_path);
 
 // Splits an environment block ("NAME=VALUE" strings, each NUL-terminated, ended by an empty one).
-std::vector<std::u16string> environment_entries(std::u16string_view block);
+[[nodiscard]] std::vector<std::u16string> environment_entries(std::u16string_view block);
 
 // The entries with `name` set to `value`: the first entry of that name in any letter case is
 // replaced in place and any further one dropped; without one, the entry is inserted before the
 // first name that sorts after it, keeping a sorted block sorted. Returns the finished block.
-std::u16string environment_block_with(const std::vector<std::u16string>& entries, std::u16string_view name,
-                                      std::u16string_view value);
+[[nodiscard]] std::u16string environment_block_with(const std::vector<std::u16string>& entries,
+                                                    std::u16string_view name, std::u16string_view value);
 
 }  // namespace mirel

@@ -11,12 +11,12 @@
 namespace mirel {
 
 // Runs msiexec.exe on the package and waits for it; the engine's exit code, signed.
-Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode);
+[[nodiscard]] Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode);
 
 // The installed "mirel-desktop.exe" of the product, found through its install location.
-Result<std::string> find_installed_application(std::string_view product_code);
+[[nodiscard]] Result<std::string> find_installed_application(std::string_view product_code);
 
 // Asks the shell to open the program file; the run's "launchFailed" text when it refuses.
-Status launch_application(std::string_view path, const LanguageTexts& texts);
+[[nodiscard]] Status launch_application(std::string_view path, const LanguageTexts& texts);
 
 }  // namespace mirel

@@ -24,12 +24,12 @@ inline constexpr std::string_view EXIT_DIALOG_CHECKBOX_ARGUMENT = R"(WIXUI_EXITD
 
 // The engine's arguments: "/i", the package path, "/norestart", "/passive" when passive, and
 // "MIREL_SETUP_LAUNCH_OWNER=1".
-std::vector<std::string> installer_arguments(std::string_view package_path, bool passive);
+[[nodiscard]] std::vector<std::string> installer_arguments(std::string_view package_path, bool passive);
 
 // The engine's whole command line (UTF-8): the quoted bare program name, the quoted arguments and
 // the raw exit-dialog argument last. Fails when an argument holds a NUL character.
-Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode);
+[[nodiscard]] Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode);
 
-InstallerOutcome installer_outcome(std::int32_t exit_code);
+[[nodiscard]] InstallerOutcome installer_outcome(std::int32_t exit_code);
 
 }  // namespace mirel

@@ -10,10 +10,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // usually a downloads folder that anybody may have put a DLL into.
     ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
-    const mirel::Status outcome = [] {
-        const std::vector<std::string> arguments = mirel::process_arguments();
-        return mirel::run_setup(mirel::parse_launch_options(arguments));
-    }();
-    if (!outcome) mirel::report_failure(outcome.error());
+    const mirel::LaunchOptions options = mirel::parse_launch_options(mirel::process_arguments());
+    if (const mirel::Status outcome = mirel::run_setup(options); !outcome) {
+        mirel::report_failure(outcome.error(),
+                              options.validate ? mirel::FailureReport::StandardError : mirel::FailureReport::Box);
+    }
     return 0;
 }

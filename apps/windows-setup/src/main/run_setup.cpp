@@ -27,12 +27,12 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(package_path, "ProductCode"));
     ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode));
 
-    std::string_view question_key;
+    TextKey question_key = TextKey::launchQuestion;
     switch (installer_outcome(exit_code)) {
-        case InstallerOutcome::Installed: question_key = "launchQuestion"; break;
-        case InstallerOutcome::InstalledRestart: question_key = "rebootQuestion"; break;
+        case InstallerOutcome::Installed: break;
+        case InstallerOutcome::InstalledRestart: question_key = TextKey::rebootQuestion; break;
         case InstallerOutcome::Cancelled: return {};
-        case InstallerOutcome::Failed: return fail(installer_failure_text(texts, exit_code));
+        case InstallerOutcome::Failed: return fail(SetupError::from_text(installer_failure_text(texts, exit_code)));
     }
     // An update installation starts the application without asking.
     if (!options.update && !ask_launch_question(texts, question_key)) return {};

@@ -6,6 +6,6 @@
 namespace mirel {
 
 // One whole run, step by step; success or the first failure. Never shows a failure itself.
-Status run_setup(const LaunchOptions& options);
+[[nodiscard]] Status run_setup(const LaunchOptions& options);
 
 }  // namespace mirel

@@ -24,9 +24,9 @@ inline constexpr std::string_view UPDATE_OPTION = "--update";
 inline constexpr std::string_view WAIT_PID_PREFIX = "--wait-pid=";
 
 // Reads the arguments (program path already dropped). Never fails; unknown arguments are ignored.
-LaunchOptions parse_launch_options(std::span<const std::string> arguments);
+[[nodiscard]] LaunchOptions parse_launch_options(std::span<const std::string> arguments);
 
 // True when some argument is exactly "--validate".
-bool has_validate_option(std::span<const std::string> arguments);
+[[nodiscard]] bool has_validate_option(std::span<const std::string> arguments);
 
 }  // namespace mirel

@@ -6,6 +6,6 @@
 namespace mirel {
 
 // The run's language: the preview language when one was named, else the display language.
-UiLanguage run_language(const LaunchOptions& options);
+[[nodiscard]] UiLanguage run_language(const LaunchOptions& options);
 
 }  // namespace mirel

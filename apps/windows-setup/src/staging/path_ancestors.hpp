@@ -12,6 +12,6 @@ namespace mirel {
 // (drive, UNC or device form) and name something below its root. Empty, "." and ".." components
 // are refused rather than interpreted, so that the directories opened are exactly those that the
 // file's own open walks through.
-std::optional<std::vector<std::string>> path_ancestors(std::string_view path);
+[[nodiscard]] std::optional<std::vector<std::string>> path_ancestors(std::string_view path);
 
 }  // namespace mirel

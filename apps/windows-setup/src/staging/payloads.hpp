@@ -21,6 +21,6 @@ struct Payload {
 // English first, then Turkish; the index of a language is its place here.
 extern const std::array<Payload, 2> PAYLOADS;
 
-const Payload& payload_for(UiLanguage language);
+[[nodiscard]] const Payload& payload_for(UiLanguage language);
 
 }  // namespace mirel

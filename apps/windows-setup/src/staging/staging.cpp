@@ -13,9 +13,6 @@
 namespace mirel {
 namespace {
 
-// Winsock's "interrupted call"; a write reporting it is repeated instead of ending the writing.
-constexpr DWORD INTERRUPTED_CALL = 10004;
-constexpr DWORD LARGEST_WRITE = 0xFFFFFFFF;
 constexpr std::size_t TEMP_PATH_FIRST_BUFFER = 512;
 // Delete, with POSIX semantics (the name goes at once), ignoring the read-only attribute.
 // The extended disposition class (Windows 10 1809 on); mingw's headers hide its name.
@@ -35,21 +32,15 @@ Result<std::string> temporary_directory() {
     static GetTempPathFunction* const get_temp_path2 =
         system_function<GetTempPathFunction>(L"kernel32.dll", "GetTempPath2W");
     GetTempPathFunction* const get_temp_path = get_temp_path2 != nullptr ? get_temp_path2 : &::GetTempPathW;
-
-    std::vector<wchar_t> buffer(TEMP_PATH_FIRST_BUFFER);
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = get_temp_path(size, buffer.data());
-        if (length == 0) return std::unexpected(os_error(::GetLastError()));
-        if (length < size) return from_wide(std::wstring_view(buffer.data(), length));
-        buffer.resize(length > size ? length : std::size_t{size} * 2);
-    }
+    const std::optional<std::wstring> path = query_string(
+        [&](wchar_t* buffer, DWORD units) { return get_temp_path(units, buffer); }, TEMP_PATH_FIRST_BUFFER);
+    if (!path) return fail(last_os_error());
+    return from_wide(*path);
 }
 
 bool has_attributes(HANDLE handle, DWORD required, DWORD forbidden) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(handle, &info)) return false;
-    return (info.dwFileAttributes & required) == required && (info.dwFileAttributes & forbidden) == 0;
+    const std::optional<FileFacts> facts = file_facts(handle);
+    return facts && attributes_match(facts->attributes, required, forbidden);
 }
 
 // Deletes one staged file if it exists. A read-only file survives DeleteFileW; the extended
@@ -123,41 +114,30 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
     const DWORD process_id = ::GetCurrentProcessId();
     for (std::uint32_t attempt = 0; attempt < STAGING_ATTEMPTS; ++attempt) {
         const std::optional<Nanoseconds> time = unix_nanoseconds(read_system_time());
-        if (!time) return fail(CLOCK_ERROR);
+        if (!time) return fail(ErrorCode::Clock);
         ASSIGN_OR_RETURN(const std::string temp, temporary_directory());
         std::string path = join_path(temp, staging_directory_name(process_id, *time, attempt));
         if (::CreateDirectoryW(file_system_path(path).c_str(), nullptr)) return StagingDirectory(std::move(path));
         const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::unexpected(os_error(error));
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return fail(os_error(error));
     }
-    return fail(TEMPORARY_DIRECTORY_ERROR);
-}
-
-Status compare_file_contents(HANDLE file, std::span<const std::byte> bytes) {
-    std::vector<std::byte> buffer(VERIFY_CHUNK_SIZE);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-            return fail(INSTALLER_PAYLOAD_LOCKED);
-        if (read == 0 || read > bytes.size() - done) return fail(INSTALLER_PAYLOAD_CHANGED);
-        if (std::memcmp(buffer.data(), bytes.data() + done, read) != 0) return fail(INSTALLER_PAYLOAD_CHANGED);
-        done += read;
-    }
-    return {};
+    return fail(ErrorCode::TemporaryDirectory);
 }
 
 Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes) {
-    const auto give_up = [&file](const char* code) {
+    const auto give_up = [&file](ErrorCode code) {
         file.release();
         return fail(code);
     };
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file.file(), &info)) return give_up(INSTALLER_PAYLOAD_LOCKED);
-    const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    if (size != bytes.size()) return give_up(INSTALLER_PAYLOAD_CHANGED);
-    if (Status same = compare_file_contents(file.file(), bytes); !same) return give_up(same.error().text().c_str());
-    return file;
+    const std::optional<FileFacts> facts = file_facts(file.file());
+    if (!facts) return give_up(ErrorCode::InstallerPayloadLocked);
+    if (facts->size != bytes.size()) return give_up(ErrorCode::InstallerPayloadChanged);
+    switch (compare_file_with(file.file(), bytes, VERIFY_CHUNK_SIZE)) {
+        case ReadBack::Same: return file;
+        case ReadBack::Different: return give_up(ErrorCode::InstallerPayloadChanged);
+        case ReadBack::ReadFailed: break;
+    }
+    return give_up(ErrorCode::InstallerPayloadLocked);
 }
 
 }  // namespace staging_internal
@@ -168,7 +148,7 @@ Result<StagingDirectory> create_staging_directory() {
 
 Result<ProtectedFile> protect_file(std::string_view path) {
     const std::optional<std::vector<std::string>> ancestors = path_ancestors(path);
-    if (!ancestors) return fail(FILE_PROTECTION_FAILED);
+    if (!ancestors) return fail(ErrorCode::FileProtectionFailed);
 
     // Built up in place so that a failure half-way closes what is open in the documented order.
     ProtectedFile held({}, UniqueHandle());
@@ -186,7 +166,7 @@ Result<ProtectedFile> protect_file(std::string_view path) {
         if (!usable) {
             held = ProtectedFile(std::move(directories), UniqueHandle());
             held.release();
-            return fail(FILE_PROTECTION_FAILED);
+            return fail(ErrorCode::FileProtectionFailed);
         }
     }
 
@@ -197,7 +177,7 @@ Result<ProtectedFile> protect_file(std::string_view path) {
     held = ProtectedFile(std::move(directories), std::move(file));
     if (!usable) {
         held.release();
-        return fail(FILE_PROTECTION_FAILED);
+        return fail(ErrorCode::FileProtectionFailed);
     }
     return held;
 }
@@ -206,30 +186,19 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
                                   std::span<const std::byte> bytes) {
     if (bytes.size() < PAYLOAD_MINIMUM_SIZE ||
         !std::equal(COMPOUND_FILE_SIGNATURE.begin(), COMPOUND_FILE_SIGNATURE.end(), bytes.begin()))
-        return fail(INSTALLER_PAYLOAD_MISSING);
+        return fail(ErrorCode::InstallerPayloadMissing);
 
     std::string path = join_path(staging.path(), file_name);
     {
         // CREATE_NEW: a file that somebody placed here first is never written into or trusted.
         UniqueHandle file(::CreateFileW(file_system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file) return fail(INSTALLER_PAYLOAD_LOCKED);
-        std::size_t written = 0;
-        while (written < bytes.size()) {
-            const DWORD request = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, LARGEST_WRITE));
-            DWORD count = 0;
-            if (!::WriteFile(file.get(), bytes.data() + written, request, &count, nullptr)) {
-                if (::GetLastError() == INTERRUPTED_CALL) continue;
-                return fail(INSTALLER_PAYLOAD_LOCKED);
-            }
-            if (count == 0) return fail(INSTALLER_PAYLOAD_LOCKED);
-            written += count;
-        }
-        if (!::FlushFileBuffers(file.get())) return fail(INSTALLER_PAYLOAD_LOCKED);
+        if (!file || !write_all(file.get(), bytes) || !::FlushFileBuffers(file.get()))
+            return fail(ErrorCode::InstallerPayloadLocked);
     }
 
     Result<ProtectedFile> protected_file = protect_file(path);
-    if (!protected_file) return fail(INSTALLER_PAYLOAD_LOCKED);
+    if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked);
     ASSIGN_OR_RETURN(ProtectedFile verified,
                      staging_internal::verify_protected_file(std::move(*protected_file), bytes));
     staging.hold_file(std::move(verified));

@@ -22,13 +22,6 @@ inline constexpr std::array<std::byte, 8> COMPOUND_FILE_SIGNATURE = {
 // The only names ever written into a staging directory, in the order the clean-up deletes them.
 inline constexpr std::array<std::string_view, 3> STAGED_FILE_NAMES = {"en.msi", "tr.msi", "webview.exe"};
 
-inline constexpr const char* CLOCK_ERROR = "clock";
-inline constexpr const char* TEMPORARY_DIRECTORY_ERROR = "temporary_directory";
-inline constexpr const char* INSTALLER_PAYLOAD_MISSING = "installer_payload_missing";
-inline constexpr const char* INSTALLER_PAYLOAD_LOCKED = "installer_payload_locked";
-inline constexpr const char* INSTALLER_PAYLOAD_CHANGED = "installer_payload_changed";
-inline constexpr const char* FILE_PROTECTION_FAILED = "file_protection_failed";
-
 // Open handles that keep one file and every directory above it from being changed, moved or
 // deleted by anybody while it is held. Releasing closes the file handle, then the directories
 // root first.
@@ -40,8 +33,8 @@ public:
     ProtectedFile& operator=(ProtectedFile&& other) noexcept;
     ~ProtectedFile() { release(); }
 
-    HANDLE file() const noexcept { return file_.get(); }
-    const std::vector<UniqueHandle>& directories() const noexcept { return directories_; }
+    [[nodiscard]] HANDLE file() const noexcept { return file_.get(); }
+    [[nodiscard]] const std::vector<UniqueHandle>& directories() const noexcept { return directories_; }
     void release() noexcept;
 
 private:
@@ -59,24 +52,24 @@ public:
     StagingDirectory(const StagingDirectory&) = delete;
     ~StagingDirectory();
 
-    const std::string& path() const noexcept { return path_; }
+    [[nodiscard]] const std::string& path() const noexcept { return path_; }
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
-    const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
+    [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
 
 private:
     std::string path_;  // empty once moved from: nothing to clean up
     std::vector<ProtectedFile> held_files_;
 };
 
-Result<StagingDirectory> create_staging_directory();
+[[nodiscard]] Result<StagingDirectory> create_staging_directory();
 
 // Reopens an existing file and every directory above it so that none can change; failures
-// give FILE_PROTECTION_FAILED.
-Result<ProtectedFile> protect_file(std::string_view path);
+// give ErrorCode::FileProtectionFailed.
+[[nodiscard]] Result<ProtectedFile> protect_file(std::string_view path);
 
 // Writes `bytes` as `file_name` into `staging`, protects it and verifies it byte for byte.
 // Returns the file's full path; the staging directory then holds its ProtectedFile.
-Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,
-                                  std::span<const std::byte> bytes);
+[[nodiscard]] Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,
+                                                std::span<const std::byte> bytes);
 
 }  // namespace mirel

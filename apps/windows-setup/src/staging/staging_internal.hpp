@@ -12,13 +12,9 @@
 namespace mirel::staging_internal {
 
 // create_staging_directory with another source of FILETIME values, read once per attempt.
-Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time);
-
-// Reads `file` from its current position and compares it with `bytes`: INSTALLER_PAYLOAD_LOCKED
-// for a failed read, INSTALLER_PAYLOAD_CHANGED for a short, long or different file.
-Status compare_file_contents(HANDLE file, std::span<const std::byte> bytes);
+[[nodiscard]] Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time);
 
 // The checks after protection: size, then contents. A failure releases `file` before it returns.
-Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes);
+[[nodiscard]] Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes);
 
 }  // namespace mirel::staging_internal

@@ -13,12 +13,12 @@ inline constexpr std::uint64_t UNIX_EPOCH_AS_FILETIME = 116'444'736'000'000'000;
 __extension__ typedef unsigned __int128 Nanoseconds;
 
 // Nanoseconds since 1970-01-01 UTC of a FILETIME value; none for a time before 1970.
-std::optional<Nanoseconds> unix_nanoseconds(std::uint64_t filetime);
+[[nodiscard]] std::optional<Nanoseconds> unix_nanoseconds(std::uint64_t filetime);
 
 // Unsigned decimal, no leading zeros.
-std::string decimal_text(Nanoseconds value);
+[[nodiscard]] std::string decimal_text(Nanoseconds value);
 
 // "MirelSetup-<pid>-<nanoseconds>-<attempt>".
-std::string staging_directory_name(std::uint32_t process_id, Nanoseconds time, std::uint32_t attempt);
+[[nodiscard]] std::string staging_directory_name(std::uint32_t process_id, Nanoseconds time, std::uint32_t attempt);
 
 }  // namespace mirel

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "texts/translation_table.hpp"
 
 namespace mirel {
@@ -18,15 +20,18 @@ std::optional<LanguageTexts> parse_language_texts(std::string_view table, UiLang
     if (table.find('\0') != std::string_view::npos) return std::nullopt;
     // No exceptions: a malformed table yields a "discarded" value. Strict parsing rejects
     // anything but white space after the value.
-    nlohmann::json parsed = nlohmann::json::parse(table.begin(), table.end(), nullptr, false);
+    const nlohmann::json parsed = nlohmann::json::parse(table.begin(), table.end(), nullptr, false);
     if (parsed.is_discarded()) return std::nullopt;
-    const std::string code(language_code(language));
-    if (parsed.is_object()) {
-        if (const auto member = parsed.find(code); member != parsed.end()) {
-            return LanguageTexts(std::move(*member));
+
+    LanguageTexts::Entries entries;
+    const auto member = parsed.is_object() ? parsed.find(std::string(language_code(language))) : parsed.end();
+    if (member != parsed.end() && member->is_object()) {
+        for (std::size_t i = 0; i < TEXT_KEY_COUNT; ++i) {
+            const auto value = member->find(std::string(TEXT_KEY_NAMES[i]));
+            if (value != member->end() && value->is_string()) entries[i] = value->get<std::string>();
         }
     }
-    return LanguageTexts(nullptr);
+    return LanguageTexts(std::move(entries));
 }
 
 LanguageTexts load_language_texts(UiLanguage language) {
@@ -38,15 +43,9 @@ LanguageTexts load_language_texts(UiLanguage language) {
     return std::move(*texts);
 }
 
-std::string_view localized_text(const LanguageTexts& texts, std::string_view key) {
-    const nlohmann::json& value = texts.value();
-    if (value.is_object()) {
-        const auto member = value.find(std::string(key));
-        if (member != value.end() && member->is_string()) {
-            return member->get_ref<const std::string&>();
-        }
-    }
-    return key;
+std::string_view localized_text(const LanguageTexts& texts, TextKey key) {
+    const std::optional<std::string>& text = texts.entry(key);
+    return text ? std::string_view(*text) : text_key_name(key);
 }
 
 }  // namespace mirel

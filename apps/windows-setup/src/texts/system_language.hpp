@@ -5,6 +5,6 @@
 namespace mirel {
 
 // The language of the user's display language (GetUserDefaultUILanguage).
-UiLanguage system_ui_language();
+[[nodiscard]] UiLanguage system_ui_language();
 
 }  // namespace mirel

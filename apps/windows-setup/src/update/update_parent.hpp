@@ -9,11 +9,7 @@ namespace mirel {
 
 inline constexpr std::uint32_t UPDATE_PARENT_TIMEOUT_MS = 120000;
 
-inline constexpr const char* UPDATE_PARENT_INVALID = "update_parent_invalid";
-inline constexpr const char* UPDATE_PARENT_UNAVAILABLE = "update_parent_unavailable";
-inline constexpr const char* UPDATE_PARENT_BUSY = "update_parent_busy";
-
 // Waits up to UPDATE_PARENT_TIMEOUT_MS for the process named by "--wait-pid=" to end.
-Status wait_for_update_parent(const LaunchOptions& options);
+[[nodiscard]] Status wait_for_update_parent(const LaunchOptions& options);
 
 }  // namespace mirel

@@ -30,7 +30,7 @@ public:
     explicit FakeOpenedPackage(FakePackageState& state) : state_(state) {}
     Status set_property(std::string_view name, std::string_view value) override {
         state_.log.push_back("set " + std::string(name) + "=" + std::string(value));
-        if (name == state_.failing_property) return fail(MSI_LAUNCH_PROPERTIES);
+        if (name == state_.failing_property) return fail(ErrorCode::MsiLaunchProperties);
         state_.properties[std::string(name)] = std::string(value);
         return {};
     }
@@ -50,20 +50,20 @@ public:
     void answer(std::string_view query, std::vector<std::string> rows) {
         state_.answers.insert_or_assign(std::string(query), std::move(rows));
     }
-    void answer_error(std::string_view query, std::string code) {
-        state_.answers.insert_or_assign(std::string(query), fail(std::move(code)));
+    void answer_error(std::string_view query, ErrorCode code) {
+        state_.answers.insert_or_assign(std::string(query), fail(code));
     }
 
     Result<std::vector<std::string>> query_column(std::string_view, std::string_view query) const override {
         state_.log.push_back("query: " + std::string(query));
         const auto found = state_.answers.find(query);
         // A query the test did not foresee behaves like one on a table the package lacks.
-        if (found == state_.answers.end()) return fail(MSI_VIEW);
+        if (found == state_.answers.end()) return fail(ErrorCode::MsiView);
         return found->second;
     }
     Result<std::unique_ptr<OpenedPackage>> open_package(std::string_view) const override {
         state_.log.push_back("open");
-        if (state_.open_fails) return fail("cannot open");
+        if (state_.open_fails) return fail(ErrorCode::MsiPackageOpen);
         return std::make_unique<FakeOpenedPackage>(state_);
     }
 

@@ -37,7 +37,7 @@ TEST(QueryProductProperty, MissingOrDoubledRowsFailAndQueryErrorsPassThrough) {
     EXPECT_EQ(query_product_property(package, PATH, "ProductVersion").error().text(), "msi_property");
     package.answer(query, {"0.1.58", "0.1.58"});
     EXPECT_EQ(query_product_property(package, PATH, "ProductVersion").error().text(), "msi_property");
-    package.answer_error(query, "msi_database");
+    package.answer_error(query, ErrorCode::MsiDatabase);
     EXPECT_EQ(query_product_property(package, PATH, "ProductVersion").error().text(), "msi_database");
 }
 

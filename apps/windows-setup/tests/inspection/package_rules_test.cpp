@@ -169,7 +169,7 @@ TEST(CheckIdentity, PropertyRowProblemsPassThroughAndStopTheCheck) {
     EXPECT_FALSE(logged(wrong_language, query_entry(CODE_QUERY)));
 
     FakePackage unreadable = sound_package();
-    unreadable.answer_error(VERSION_QUERY, "msi_database");
+    unreadable.answer_error(VERSION_QUERY, ErrorCode::MsiDatabase);
     EXPECT_EQ(error_of(check_identity(unreadable, PATH, UiLanguage::English)), "msi_database");
 }
 
@@ -198,7 +198,7 @@ TEST(CheckLaunchText, MissingDoubledOrAlteredTextFails) {
             << rows.size();
     }
     FakePackage broken = sound_package();
-    broken.answer_error(LAUNCH_TEXT_QUERY, "msi_string");
+    broken.answer_error(LAUNCH_TEXT_QUERY, ErrorCode::MsiString);
     EXPECT_EQ(error_of(check_launch_text(broken, PATH, UiLanguage::English)), "msi_string");
 }
 
@@ -245,7 +245,7 @@ TEST(CheckLaunchOwner, EachLaunchPathMustExistExactlyOnce) {
     // Both queries run before their rows are judged.
     FakePackage no_event_table = sound_package();
     no_event_table.answer(EVENT_QUERY, {});
-    no_event_table.answer_error(SEQUENCE_QUERY, "msi_view");
+    no_event_table.answer_error(SEQUENCE_QUERY, ErrorCode::MsiView);
     EXPECT_EQ(error_of(check_launch_owner(no_event_table, PATH)), "msi_view");
 }
 
@@ -430,7 +430,7 @@ TEST(CheckShortcutCleanup, LegacyShortcutsAreRemovedByExactNameOnInstall) {
 
 TEST(CheckShortcutCleanup, AMissingRemoveFileTableIsAQueryError) {
     FakePackage package = sound_package();
-    package.answer_error(DESKTOP_NAME_QUERY, "msi_view");
+    package.answer_error(DESKTOP_NAME_QUERY, ErrorCode::MsiView);
     EXPECT_EQ(error_of(check_shortcut_cleanup(package, PATH)), "msi_view");
 }
 
@@ -442,7 +442,7 @@ TEST(CheckDownloadBan, AnyDownloadActionRowFails) {
     EXPECT_EQ(error_of(check_download_ban(package, PATH)), "success");
     package.answer(DOWNLOAD_QUERY, {"DownloadAndInvokeBootstrapper"});
     EXPECT_EQ(error_of(check_download_ban(package, PATH)), "installer_runtime_download_forbidden");
-    package.answer_error(DOWNLOAD_QUERY, "msi_execute");
+    package.answer_error(DOWNLOAD_QUERY, ErrorCode::MsiExecute);
     EXPECT_EQ(error_of(check_download_ban(package, PATH)), "msi_execute");
 }
 
@@ -465,7 +465,9 @@ TEST(CheckPackage, RulesRunInTheFixedOrderAndTheFirstFailureEndsThem) {
 }
 
 TEST(CheckPackage, EarlierRulesWinOverLaterOnes) {
-    const PackageCheck runtime_fails = [](std::string_view) -> Status { return fail("installer_runtime_signature"); };
+    const PackageCheck runtime_fails = [](std::string_view) -> Status {
+        return fail(ErrorCode::InstallerRuntimeSignature);
+    };
     const PackageCheck runtime_passes = [](std::string_view) { return Status{}; };
 
     // Broken identity and broken shortcuts: identity reports, the runtime is never examined.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/win32.hpp"
 #include "inspection/installer_database.hpp"
 
 namespace mirel {
@@ -82,18 +83,28 @@ TEST(QueryProductProperty, MissingAndDoubledRowsFail) {
     EXPECT_EQ(query_product_property(database("doubled.msi"), "ProductLanguage").value(), "1033");
 }
 
-TEST(InstallerHandle, ClosesWhatItOwnsAndMovesOwnership) {
-    const auto open_database = msi_function<decltype(::MsiOpenDatabaseW)>("MsiOpenDatabaseW");
-    const auto close = msi_function<decltype(::MsiCloseHandle)>("MsiCloseHandle");
-    ASSERT_NE(open_database, nullptr);
+TEST(HandleOwners, CloseWhatTheyOwnMoveOwnershipAndKeepTheLastError) {
+    const InstallerApi* api = installer_api();
+    ASSERT_NE(api, nullptr);
     InstallerHandle first;
-    ASSERT_EQ(open_database(to_wide(database("rows.msi")).c_str(), MSIDBOPEN_READONLY, first.put()), 0u);
+    ASSERT_EQ(api->open_database(to_wide(database("rows.msi")).c_str(), MSIDBOPEN_READONLY, first.put()), 0u);
     const MSIHANDLE raw = first.get();
     InstallerHandle second(std::move(first));
     EXPECT_FALSE(first);
     EXPECT_EQ(second.get(), raw);
     second.reset();
-    EXPECT_EQ(close(raw), static_cast<UINT>(ERROR_INVALID_HANDLE));  // already closed by its owner
+    EXPECT_EQ(api->close_handle(raw), static_cast<UINT>(ERROR_INVALID_HANDLE));  // already closed by its owner
+
+    // A close that fails sets its own error; the owner keeps the caller's, which it may be about
+    // to report.
+    HANDLE stale = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_TRUE(::CloseHandle(stale));
+    UniqueHandle owner(stale);
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    owner.reset();
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    ASSERT_FALSE(::CloseHandle(stale));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << "the stale handle must fail to close";
 }
 
 TEST(OpenedPackage, PropertiesAndConditionsThroughMsiDll) {

@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <nlohmann/json.hpp>
-
 #include "common/win32.hpp"
 #include "wine_files.hpp"
 
@@ -41,7 +39,7 @@ TEST_F(LaunchApplication, StartsTheProgramFileThroughTheGivenPath) {
     ASSERT_TRUE(
         ::CopyFileW((wine_test::own_directory() + L"\\install_standin_engine.exe").c_str(), program.c_str(), TRUE));
 
-    const LanguageTexts texts(nlohmann::json{{"launchFailed", "Could not start."}});
+    const LanguageTexts texts{{TextKey::launchFailed, "Could not start."}};
     const Status launched = launch_application(from_wide(program), texts);
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
 
@@ -56,7 +54,7 @@ TEST_F(LaunchApplication, StartsTheProgramFileThroughTheGivenPath) {
 
 TEST_F(LaunchApplication, AMissingProgramGivesTheRunsLaunchFailedText) {
     const std::string missing = from_wide(scratch_) + "\\absent\\mirel-desktop.exe";
-    const LanguageTexts texts(nlohmann::json{{"launchFailed", "Could not start."}});
+    const LanguageTexts texts{{TextKey::launchFailed, "Could not start."}};
     const Status launched = launch_application(missing, texts);
     ASSERT_FALSE(launched.has_value());
     EXPECT_EQ(launched.error().text(), "Could not start.");
@@ -64,7 +62,7 @@ TEST_F(LaunchApplication, AMissingProgramGivesTheRunsLaunchFailedText) {
     const LanguageTexts english = load_language_texts(UiLanguage::English);
     const Status english_launch = launch_application(missing, english);
     ASSERT_FALSE(english_launch.has_value());
-    EXPECT_EQ(english_launch.error().text(), localized_text(english, "launchFailed"));
+    EXPECT_EQ(english_launch.error().text(), localized_text(english, TextKey::launchFailed));
     EXPECT_NE(english_launch.error().text(), "launchFailed") << "the table has no launchFailed text";
 }
 

@@ -8,8 +8,6 @@
 
 #include <msi.h>
 #include <msiquery.h>
-#include <nlohmann/json.hpp>
-
 #include "common/win32.hpp"
 #include "wine_files.hpp"
 
@@ -116,7 +114,7 @@ TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
         ::DeleteFileW(record.c_str());
         const Result<std::string> found = find_installed_application(code);
         ASSERT_TRUE(found.has_value()) << found.error().text();
-        const Status launched = launch_application(*found, LanguageTexts(nlohmann::json{{"launchFailed", "no"}}));
+        const Status launched = launch_application(*found, LanguageTexts{{TextKey::launchFailed, "no"}});
         ASSERT_TRUE(launched.has_value()) << launched.error().text();
         for (int i = 0; i < 100 && wine_test::read_file(record).find('\n') == std::string::npos; ++i) ::Sleep(100);
         const std::string text = wine_test::read_file(record);

@@ -93,7 +93,7 @@ TEST_F(StagingCleanUp, HappensOnceThroughTheLastOwner) {
     ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
     {
         StagingDirectory owner(std::move(*staging));
-        staging = fail("moved");  // destroys the moved-from object: it must not clean up
+        staging = fail(ErrorCode::Clock);  // destroys the moved-from object: it must not clean up
         EXPECT_TRUE(exists(path + "\\en.msi"));
         EXPECT_EQ(owner.held_files().size(), 1u);
         EXPECT_EQ(owner.path(), path);

@@ -17,7 +17,7 @@ TEST(InstallerFailureText, QuotesTheExitCodeInSignedDecimal) {
     const LanguageTexts turkish = load_language_texts(UiLanguage::Turkish);
     EXPECT_EQ(installer_failure_text(turkish, 1), "Mirel kurulumu tamamlanamad\xC4\xB1. (1)");
 
-    const LanguageTexts none(nullptr);
+    const LanguageTexts none;
     EXPECT_EQ(installer_failure_text(none, 2), "failed (2)");
 }
 

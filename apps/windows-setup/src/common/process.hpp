@@ -1,0 +1,26 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/setup_error.hpp"
+
+namespace mirel {
+
+// How to start a child process.
+struct ChildStart {
+    std::wstring program;                  // the program file, in the form file-system calls take
+    std::wstring command_line;             // the whole command line, the program first
+    const wchar_t* environment = nullptr;  // a Unicode environment block; null: this process's own
+    DWORD flags = 0;                       // creation flags besides CREATE_UNICODE_ENVIRONMENT
+    // Hands the child this process's standard handles; otherwise the child inherits no handle.
+    bool pass_standard_handles = false;
+};
+
+// Starts the child, waits for its end without a time limit and returns its exit code; the
+// operating-system error of the step that failed otherwise.
+[[nodiscard]] Result<std::uint32_t> run_child_and_wait(const ChildStart& child);
+
+}  // namespace mirel
