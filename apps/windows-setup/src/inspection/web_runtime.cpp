@@ -21,15 +21,15 @@ std::u16string_view as_utf16(const wchar_t* text, std::size_t size) {
     return {reinterpret_cast<const char16_t*>(text), size};
 }
 
-// Copies the record's stream into the new file `file_path` and returns the file protected and
-// compared with what was read.
-Result<ProtectedFile> extract_runtime(MSIHANDLE record, const std::string& file_path) {
+// Copies the record's stream into a new file of the staging directory and returns the file
+// protected and compared with what was read.
+Result<ProtectedFile> extract_runtime(MSIHANDLE record, const StagingDirectory& staging) {
     std::vector<std::byte> copy;
     {
         // Created like a staged package: new, never through a reparse point, writable by us alone.
-        UniqueHandle file(::CreateFileW(file_system_path(file_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file) return fail(ErrorCode::InstallerRuntimePayload);
+        auto created = create_staged_file(staging, RUNTIME_FILE_NAME);
+        if (!created) return fail(ErrorCode::InstallerRuntimePayload);
+        const UniqueHandle file = std::move(*created);
         const ChunkReader read = [&](std::span<std::byte> buffer) -> std::optional<std::size_t> {
             DWORD count = static_cast<DWORD>(buffer.size());
             if (installer_api()->read_stream(record, 1, reinterpret_cast<char*>(buffer.data()), &count) !=
@@ -43,7 +43,7 @@ Result<ProtectedFile> extract_runtime(MSIHANDLE record, const std::string& file_
         ASSIGN_OR_RETURN(copy, copy_runtime_stream(read, write, flush));
     }
 
-    auto protected_file = protect_file(file_path);
+    auto protected_file = protect_file(staging, RUNTIME_FILE_NAME);
     if (!protected_file) return fail(ErrorCode::InstallerRuntimePayload);
     const std::optional<FileFacts> facts = file_facts(protected_file->file());
     if (!facts || facts->size != copy.size() ||
@@ -99,10 +99,9 @@ Status check_web_runtime(std::string_view package_path) {
     if (!query || query->fetch() != InstallerQuery::Fetch::Row) return fail(ErrorCode::InstallerRuntimePayload);
 
     ASSIGN_OR_RETURN(const StagingDirectory staging, create_staging_directory());
-    const std::string file_path = join_path(staging.path(), RUNTIME_FILE_NAME);
     // Released before the staging directory is destroyed, so that the clean-up can delete it.
-    ASSIGN_OR_RETURN(const ProtectedFile protected_file, extract_runtime(query->record(), file_path));
-    return verify_signature(file_path);
+    ASSIGN_OR_RETURN(const ProtectedFile protected_file, extract_runtime(query->record(), staging));
+    return verify_signature(join_path(staging.path(), RUNTIME_FILE_NAME));
 }
 
 }  // namespace mirel

@@ -1,10 +1,10 @@
 #include "staging/staging.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <utility>
 
+#include "common/held_files.hpp"
 #include "common/path.hpp"
 #include "staging/path_ancestors.hpp"
 #include "staging/staging_internal.hpp"
@@ -14,11 +14,7 @@ namespace mirel {
 namespace {
 
 constexpr std::size_t TEMP_PATH_FIRST_BUFFER = 512;
-// Delete, with POSIX semantics (the name goes at once), ignoring the read-only attribute.
-// The extended disposition class (Windows 10 1809 on); mingw's headers hide its name.
-constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-constexpr DWORD DISPOSITION_EX_FLAGS = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
-                                       FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 std::uint64_t precise_system_time() {
     FILETIME now{};
@@ -43,37 +39,38 @@ bool has_attributes(HANDLE handle, DWORD required, DWORD forbidden) {
     return facts && attributes_match(facts->attributes, required, forbidden);
 }
 
-// Deletes one staged file if it exists. A read-only file survives DeleteFileW; the extended
-// disposition ignores the attribute, but Windows 10 before 1809 (and Wine) lacks it, so the
-// attribute is then cleared through a handle and the classic disposition used.
-void delete_staged_file(const std::wstring& path) noexcept {
-    if (::DeleteFileW(path.c_str())) return;
-    if (::GetLastError() != ERROR_ACCESS_DENIED) return;
-
-    constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    {
-        UniqueHandle file(::CreateFileW(path.c_str(), DELETE, ALL_SHARING, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file) return;
-        FILE_DISPOSITION_INFO_EX disposition{DISPOSITION_EX_FLAGS};
-        if (::SetFileInformationByHandle(file.get(), FILE_DISPOSITION_INFO_EX_CLASS, &disposition, sizeof disposition))
-            return;
+// Every directory above a new staging directory, root first, held so that none can be renamed,
+// removed or replaced while the staging directory exists. A directory on the way that is a link
+// or no directory at all is refused as a staged package is (the file's protection would refuse
+// it later anyway); one that does not exist says so in the system's words.
+Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) {
+    const std::optional<std::vector<std::string>> ancestors = path_ancestors(staging_path);
+    if (!ancestors) return fail(ErrorCode::InstallerPayloadLocked);
+    std::vector<UniqueHandle> held;
+    held.reserve(ancestors->size());
+    for (const std::string& directory : *ancestors) {
+        // No FILE_SHARE_DELETE: nobody may rename or remove a directory on the path while it is held,
+        // and FILE_FLAG_OPEN_REPARSE_POINT opens a junction or link itself, which is refused below.
+        UniqueHandle handle(::CreateFileW(file_system_path(directory).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!handle) {
+            const DWORD error = ::GetLastError();
+            // The new directory's path is what is missing, whichever of its parts it is.
+            return fail(os_error(error == ERROR_FILE_NOT_FOUND ? DWORD{ERROR_PATH_NOT_FOUND} : error));
+        }
+        if (!has_attributes(handle.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT))
+            return fail(ErrorCode::InstallerPayloadLocked);
+        held.push_back(std::move(handle));
     }
+    return held;
+}
 
-    UniqueHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ALL_SHARING,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file.get(), &info)) return;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        FILE_BASIC_INFO basic{};  // zero times: leave them as they are
-        basic.FileAttributes = info.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
-        // Zero would mean "no change"; NORMAL is the attribute set with nothing in it.
-        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (!::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) return;
-    }
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+std::optional<UniqueHandle> duplicate(HANDLE handle) {
+    UniqueHandle copy;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, handle, process, copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) return std::nullopt;
+    return copy;
 }
 
 }  // namespace
@@ -94,31 +91,58 @@ void ProtectedFile::release() noexcept {
 }
 
 StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
-    : path_(std::exchange(other.path_, {})), held_files_(std::move(other.held_files_)) {}
+    : path_(std::move(other.path_)),
+      ancestors_(std::move(other.ancestors_)),
+      directory_(std::move(other.directory_)),
+      held_files_(std::move(other.held_files_)) {}
 
 StagingDirectory::~StagingDirectory() {
     // Our own read handles deny deletion to this process too: all of them go first.
     std::vector<ProtectedFile> held = std::move(held_files_);
     held_files_.clear();
     for (ProtectedFile& file : held) file.release();
-    if (path_.empty()) return;
+    if (!directory_) return;
 
-    for (const std::string_view name : STAGED_FILE_NAMES)
-        delete_staged_file(file_system_path(join_path(path_, name)));
-    ::RemoveDirectoryW(file_system_path(path_).c_str());
+    // Through the held directory only: whatever happens elsewhere, these names are inside it.
+    for (const std::string_view name : STAGED_FILE_NAMES) {
+        const RelativeOpen removal{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ALL_SHARING, FILE_OPEN,
+                                   FILE_NON_DIRECTORY_FILE};
+        if (const auto file = open_in_directory(directory_.get(), to_wide(name), removal)) {
+            static_cast<void>(delete_through_handle(file->get()));
+        }
+    }
+    // Fails while a file of another name is inside; the directory then stays with it.
+    static_cast<void>(delete_through_handle(directory_.get()));
+    directory_.reset();
+    for (UniqueHandle& ancestor : ancestors_) ancestor.reset();
 }
 
 namespace staging_internal {
 
 Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time) {
     const DWORD process_id = ::GetCurrentProcessId();
+    std::optional<UniqueSecurityDescriptor> security;
     for (std::uint32_t attempt = 0; attempt < STAGING_ATTEMPTS; ++attempt) {
         const std::optional<Nanoseconds> time = unix_nanoseconds(read_system_time());
         if (!time) return fail(ErrorCode::Clock);
+        if (!security) {
+            security = private_directory_security();
+            if (!security) return fail(last_os_error());
+        }
         ASSIGN_OR_RETURN(const std::string temp, temporary_directory());
-        std::string path = join_path(temp, staging_directory_name(process_id, *time, attempt));
-        if (::CreateDirectoryW(file_system_path(path).c_str(), nullptr)) return StagingDirectory(std::move(path));
-        const DWORD error = ::GetLastError();
+        const std::string name = staging_directory_name(process_id, *time, attempt);
+        std::string path = join_path(temp, name);
+        ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors, hold_ancestors(path));
+
+        // Created and opened in one step, inside the held parent: there is no instant at which
+        // the directory exists and is not held. Without FILE_SHARE_DELETE nobody else can rename
+        // or remove it, and its own DELETE access lets the clean-up remove it through this handle.
+        const RelativeOpen creation{FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE,
+                                    security->get()};
+        auto directory = open_in_directory(ancestors.back().get(), to_wide(name), creation);
+        if (directory) return StagingDirectory(std::move(path), std::move(ancestors), std::move(*directory));
+        const DWORD error = directory.error();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return fail(os_error(error));
     }
     return fail(ErrorCode::TemporaryDirectory);
@@ -146,39 +170,33 @@ Result<StagingDirectory> create_staging_directory() {
     return staging_internal::create_staging_directory(precise_system_time);
 }
 
-Result<ProtectedFile> protect_file(std::string_view path) {
-    const std::optional<std::vector<std::string>> ancestors = path_ancestors(path);
-    if (!ancestors) return fail(ErrorCode::FileProtectionFailed);
+std::expected<UniqueHandle, DWORD> create_staged_file(const StagingDirectory& staging, std::string_view file_name) {
+    // A new file only: one that somebody placed here first is never written into or trusted.
+    return open_in_directory(staging.handle(), to_wide(file_name),
+                             {GENERIC_WRITE, FILE_SHARE_READ, FILE_CREATE, FILE_NON_DIRECTORY_FILE});
+}
 
-    // Built up in place so that a failure half-way closes what is open in the documented order.
-    ProtectedFile held({}, UniqueHandle());
+Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name) {
+    // Handles of its own on the directories that the staging directory already holds, so that the
+    // record stands for the whole path however long it is kept.
     std::vector<UniqueHandle> directories;
-    directories.reserve(ancestors->size());
-    for (const std::string& directory : *ancestors) {
-        // No FILE_SHARE_DELETE: nobody may rename or remove a directory on the path while it is held,
-        // and FILE_FLAG_OPEN_REPARSE_POINT opens a junction or link itself, which the check refuses.
-        UniqueHandle handle(::CreateFileW(file_system_path(directory).c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        const bool usable =
-            handle && has_attributes(handle.get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT);
-        if (handle) directories.push_back(std::move(handle));
-        if (!usable) {
-            held = ProtectedFile(std::move(directories), UniqueHandle());
-            held.release();
-            return fail(ErrorCode::FileProtectionFailed);
-        }
+    directories.reserve(staging.ancestors().size() + 1);
+    for (const UniqueHandle& ancestor : staging.ancestors()) {
+        std::optional<UniqueHandle> copy = duplicate(ancestor.get());
+        if (!copy) return fail(ErrorCode::FileProtectionFailed);
+        directories.push_back(std::move(*copy));
     }
+    std::optional<UniqueHandle> own = duplicate(staging.handle());
+    if (!own) return fail(ErrorCode::FileProtectionFailed);
+    directories.push_back(std::move(*own));
 
     // Reading is the only sharing granted: no writer, no deleter, no rename while this is open.
-    UniqueHandle file(::CreateFileW(file_system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    const bool usable = file && has_attributes(file.get(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-    held = ProtectedFile(std::move(directories), std::move(file));
-    if (!usable) {
-        held.release();
+    auto file = open_in_directory(staging.handle(), to_wide(file_name),
+                                  {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
+    if (!file) return fail(ErrorCode::FileProtectionFailed);
+    ProtectedFile held(std::move(directories), std::move(*file));
+    if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
         return fail(ErrorCode::FileProtectionFailed);
-    }
     return held;
 }
 
@@ -188,21 +206,18 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
         !std::equal(COMPOUND_FILE_SIGNATURE.begin(), COMPOUND_FILE_SIGNATURE.end(), bytes.begin()))
         return fail(ErrorCode::InstallerPayloadMissing);
 
-    std::string path = join_path(staging.path(), file_name);
     {
-        // CREATE_NEW: a file that somebody placed here first is never written into or trusted.
-        UniqueHandle file(::CreateFileW(file_system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file || !write_all(file.get(), bytes) || !::FlushFileBuffers(file.get()))
+        auto file = create_staged_file(staging, file_name);
+        if (!file || !write_all(file->get(), bytes) || !::FlushFileBuffers(file->get()))
             return fail(ErrorCode::InstallerPayloadLocked);
     }
 
-    Result<ProtectedFile> protected_file = protect_file(path);
+    Result<ProtectedFile> protected_file = protect_file(staging, file_name);
     if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked);
     ASSIGN_OR_RETURN(ProtectedFile verified,
                      staging_internal::verify_protected_file(std::move(*protected_file), bytes));
     staging.hold_file(std::move(verified));
-    return path;
+    return join_path(staging.path(), file_name);
 }
 
 }  // namespace mirel

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,34 +43,49 @@ private:
     UniqueHandle file_;
 };
 
-// A directory created new under the user's temporary directory; destroying it removes the
-// staged files and the directory again, silently.
+// A directory created new under the user's temporary directory, held open from the instant it
+// exists until it is removed: together with every directory above it, it can be neither renamed,
+// removed nor replaced by anybody meanwhile. Files inside are created, opened and deleted through
+// its handle only. Destroying it removes the staged files and the directory again, silently.
 class StagingDirectory {
 public:
-    explicit StagingDirectory(std::string path) : path_(std::move(path)) {}
+    StagingDirectory(std::string path, std::vector<UniqueHandle> ancestors, UniqueHandle directory)
+        : path_(std::move(path)), ancestors_(std::move(ancestors)), directory_(std::move(directory)) {}
     StagingDirectory(StagingDirectory&& other) noexcept;
     StagingDirectory& operator=(StagingDirectory&&) = delete;
     StagingDirectory(const StagingDirectory&) = delete;
     ~StagingDirectory();
 
+    // The full path, for the programs that are given the staged files by name.
     [[nodiscard]] const std::string& path() const noexcept { return path_; }
+    [[nodiscard]] HANDLE handle() const noexcept { return directory_.get(); }
+    // The directories above it, root first, held as long as it exists.
+    [[nodiscard]] const std::vector<UniqueHandle>& ancestors() const noexcept { return ancestors_; }
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
 
 private:
-    std::string path_;  // empty once moved from: nothing to clean up
+    std::string path_;
+    std::vector<UniqueHandle> ancestors_;  // root first
+    UniqueHandle directory_;               // empty once moved from: nothing to clean up
     std::vector<ProtectedFile> held_files_;
 };
 
 [[nodiscard]] Result<StagingDirectory> create_staging_directory();
 
-// Reopens an existing file and every directory above it so that none can change; failures
-// give ErrorCode::FileProtectionFailed.
-[[nodiscard]] Result<ProtectedFile> protect_file(std::string_view path);
+// Opens `file_name` in the staging directory for reading, shared for reading only, together with
+// handles on the staging directory and every directory above it; the file must be neither a
+// directory nor a link. Failures give ErrorCode::FileProtectionFailed.
+[[nodiscard]] Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name);
 
 // Writes `bytes` as `file_name` into `staging`, protects it and verifies it byte for byte.
 // Returns the file's full path; the staging directory then holds its ProtectedFile.
 [[nodiscard]] Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,
                                                 std::span<const std::byte> bytes);
+
+// Creates `file_name` new in the staging directory for writing, shared for reading only; the
+// Windows error on failure.
+[[nodiscard]] std::expected<UniqueHandle, DWORD> create_staged_file(const StagingDirectory& staging,
+                                                                    std::string_view file_name);
 
 }  // namespace mirel

@@ -94,6 +94,12 @@ std::vector<std::string> attackable_directories(const std::string& file) {
     return directories;
 }
 
+DWORD handle_count() {
+    DWORD count = 0;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &count);
+    return count;
+}
+
 using HeldPackage = StagingFixture;
 
 TEST_F(HeldPackage, CannotBeWrittenDeletedOrMovedByAnotherProcessButCanBeRead) {
@@ -204,27 +210,29 @@ TEST_F(FileReadBack, AcceptsOnlyTheSameBytes) {
 
 TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
     const std::vector<std::byte> payload = make_payload(COMPARED_SIZE);
-    const std::string path = temp_ + "\\verified.msi";
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging);
+    const std::string path = staging->path() + "\\en.msi";
     std::vector<std::byte> other_byte = payload;
     other_byte[COMPARED_SIZE / 2] ^= std::byte{0x80};
     const std::vector<std::byte> shorter(payload.begin(), payload.end() - 512);
 
     for (const std::vector<std::byte>* on_disk : {static_cast<const std::vector<std::byte>*>(&other_byte), &shorter}) {
         ASSERT_TRUE(write_file(path, *on_disk));
-        Result<ProtectedFile> held = protect_file(path);
+        const DWORD handles_before = handle_count();
+        Result<ProtectedFile> held = protect_file(*staging, "en.msi");
         ASSERT_TRUE(held);
         Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
         ASSERT_FALSE(verified);
         EXPECT_EQ(verified.error().text(), "installer_payload_changed");
-        // Nothing holds the file or its folder any more.
+        // Nothing of the record stays open: the file can be opened exclusively again.
+        EXPECT_EQ(handle_count(), handles_before);
         EXPECT_TRUE(
             UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
-        ASSERT_TRUE(::MoveFileExW(to_wide(temp_).c_str(), to_wide(temp_ + "-moved").c_str(), 0)) << ::GetLastError();
-        ASSERT_TRUE(::MoveFileExW(to_wide(temp_ + "-moved").c_str(), to_wide(temp_).c_str(), 0));
     }
 
     ASSERT_TRUE(write_file(path, payload));
-    Result<ProtectedFile> held = protect_file(path);
+    Result<ProtectedFile> held = protect_file(*staging, "en.msi");
     ASSERT_TRUE(held);
     Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
     ASSERT_TRUE(verified);
@@ -236,53 +244,59 @@ TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
 using ProtectFile = StagingFixture;
 
 TEST_F(ProtectFile, RefusesWhatItCannotHoldAndKeepsNothingOpen) {
-    const std::string file = temp_ + "\\en.msi";
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging);
+    const std::string file = staging->path() + "\\en.msi";
     ASSERT_TRUE(write_file(file, make_payload(600)));
-    for (const std::string& path : {std::string("en.msi"), std::string("C:\\"), temp_, temp_ + "\\missing.msi",
-                                    temp_ + "\\..\\" + temp_.substr(temp_.find_last_of('\\') + 1) + "\\en.msi"}) {
-        Result<ProtectedFile> held = protect_file(path);
-        ASSERT_FALSE(held) << path;
-        EXPECT_EQ(held.error().text(), "file_protection_failed") << path;
+    ASSERT_TRUE(::CreateDirectoryW(to_wide(staging->path() + "\\tr.msi").c_str(), nullptr));
+    const std::string own_name = staging->path().substr(staging->path().find_last_of('\\') + 1);
+    const DWORD handles_before = handle_count();
+    for (const std::string& name : {std::string("missing.msi"), std::string("tr.msi"), std::string(""),
+                                    std::string(".."), "..\\" + own_name + "\\en.msi", file}) {
+        Result<ProtectedFile> held = protect_file(*staging, name);
+        ASSERT_FALSE(held) << name;
+        EXPECT_EQ(held.error().text(), "file_protection_failed") << name;
     }
-
     // A writer that is still open keeps the file from being held.
     {
         UniqueHandle writer(
             ::CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer);
-        Result<ProtectedFile> held = protect_file(file);
+        Result<ProtectedFile> held = protect_file(*staging, "en.msi");
         ASSERT_FALSE(held);
         EXPECT_EQ(held.error().text(), "file_protection_failed");
     }
-    // The directory handles of the failed calls are closed: the folder can be renamed.
-    ASSERT_TRUE(::MoveFileExW(to_wide(temp_).c_str(), to_wide(temp_ + "-moved").c_str(), 0)) << ::GetLastError();
-    ASSERT_TRUE(::MoveFileExW(to_wide(temp_ + "-moved").c_str(), to_wide(temp_).c_str(), 0));
+    // The failed calls closed every handle they had opened or duplicated.
+    EXPECT_EQ(handle_count(), handles_before);
+    ::RemoveDirectoryW(to_wide(staging->path() + "\\tr.msi").c_str());
 }
 
-TEST_F(ProtectFile, AcceptsTheLongPathForm) {
-    const std::string file = temp_ + "\\en.msi";
-    ASSERT_TRUE(write_file(file, make_payload(600)));
-    Result<ProtectedFile> held = protect_file("\\\\?\\" + file);
-    ASSERT_TRUE(held);
-    EXPECT_EQ(held->directories().size(), attackable_directories(file).size() + 1);
+TEST_F(ProtectFile, HoldsEveryDirectoryOfALongPathForm) {
+    use_temp_directory("\\\\?\\" + temp_ + "\\");
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging) << staging.error().text();
+    const Result<std::string> file = write_payload(*staging, "en.msi", make_payload(600));
+    ASSERT_TRUE(file) << file.error().text();
+    EXPECT_EQ(staging->held_files().front().directories().size(), attackable_directories(temp_ + "\\x\\en.msi").size() + 1);
 }
 
 // Junctions and symbolic links can only be made where the system supports reparse points; Wine
-// reports success for a link and creates nothing, so these cases run on Windows only.
-TEST_F(ProtectFile, RefusesADirectoryLinkOnThePath) {
+// reports success for a link and creates nothing, so this case runs on Windows only.
+TEST_F(ProtectFile, RefusesADirectoryLinkAboveTheStagingDirectory) {
     const std::string target = temp_ + "\\target";
     const std::string link = temp_ + "\\link";
     ASSERT_TRUE(::CreateDirectoryW(to_wide(target).c_str(), nullptr));
-    ASSERT_TRUE(write_file(target + "\\en.msi", make_payload(600)));
     ::CreateSymbolicLinkW(to_wide(link).c_str(), to_wide(target).c_str(),
                           SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
     const DWORD attributes = ::GetFileAttributesW(to_wide(link).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "this system made no directory link (error " << ::GetLastError() << ")";
 
-    Result<ProtectedFile> held = protect_file(link + "\\en.msi");
-    ASSERT_FALSE(held);
-    EXPECT_EQ(held.error().text(), "file_protection_failed");
+    use_temp_directory(link + "\\");
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_FALSE(staging);
+    EXPECT_EQ(staging.error().text(), "installer_payload_locked");
+    EXPECT_TRUE(list_directory(target).empty());
     ::RemoveDirectoryW(to_wide(link).c_str());
 }
 

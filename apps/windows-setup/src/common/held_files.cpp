@@ -1,0 +1,105 @@
+#include "common/held_files.hpp"
+
+#include <winternl.h>
+
+#include <sddl.h>
+
+#include <cstring>
+
+#include <string>
+#include <vector>
+
+namespace mirel {
+namespace {
+
+// The extended disposition class (Windows 10 1809 on); mingw's headers hide its name.
+constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+// Delete with POSIX semantics (the name goes at once), ignoring the read-only attribute.
+constexpr DWORD DISPOSITION_EX_FLAGS = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                       FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+
+template <typename Information>
+std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLASS type,
+                                             std::vector<std::byte>& storage) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, type, nullptr, 0, &size);
+    storage.resize(size > sizeof(Information) ? size : sizeof(Information));
+    if (!::GetTokenInformation(token, type, storage.data(), static_cast<DWORD>(storage.size()), &size))
+        return std::nullopt;
+    Information information{};
+    std::memcpy(&information, storage.data(), sizeof information);
+    return information;
+}
+
+}  // namespace
+
+std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstring_view name,
+                                                     const RelativeOpen& how) {
+    static const auto nt_create_file = system_function<decltype(::NtCreateFile)>(L"ntdll.dll", "NtCreateFile");
+    static const auto status_to_error =
+        system_function<decltype(::RtlNtStatusToDosError)>(L"ntdll.dll", "RtlNtStatusToDosError");
+    if (nt_create_file == nullptr || status_to_error == nullptr) return std::unexpected(DWORD{ERROR_PROC_NOT_FOUND});
+    // A name, not a path: nothing but the held directory may be walked through.
+    if (name.empty() || name.find_first_of(L"\\/") != std::wstring_view::npos || name == L"." || name == L"..")
+        return std::unexpected(DWORD{ERROR_INVALID_NAME});
+
+    std::wstring buffer(name);
+    UNICODE_STRING object_name{};
+    object_name.Buffer = buffer.data();
+    object_name.Length = static_cast<USHORT>(buffer.size() * sizeof(wchar_t));
+    object_name.MaximumLength = object_name.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, directory, how.security);
+    IO_STATUS_BLOCK status_block{};
+    UniqueHandle handle;
+    const NTSTATUS status =
+        nt_create_file(handle.put(), how.access | SYNCHRONIZE, &attributes, &status_block, nullptr,
+                       FILE_ATTRIBUTE_NORMAL, how.share, how.disposition,
+                       how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    if (status < 0) {
+        handle.release();  // never set on failure
+        return std::unexpected(status_to_error(status));
+    }
+    return handle;
+}
+
+bool delete_through_handle(HANDLE handle) noexcept {
+    FILE_DISPOSITION_INFO_EX extended{DISPOSITION_EX_FLAGS};
+    if (::SetFileInformationByHandle(handle, FILE_DISPOSITION_INFO_EX_CLASS, &extended, sizeof extended)) return true;
+
+    // Windows 10 before 1809 (and Wine) lack the extended class: the classic disposition, after
+    // clearing a read-only attribute, which it does not ignore.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+    const std::optional<FileFacts> facts = file_facts(handle);
+    if (!facts || (facts->attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+    FILE_BASIC_INFO basic{};  // zero times: leave them as they are
+    basic.FileAttributes = facts->attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    // Zero would mean "no change"; NORMAL is the attribute set with nothing in it.
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
+           ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+std::optional<UniqueSecurityDescriptor> private_directory_security() {
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
+    std::vector<std::byte> storage;
+    const std::optional<TOKEN_ELEVATION> elevation =
+        token_information<TOKEN_ELEVATION>(token.get(), TokenElevation, storage);
+    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!elevation || elevation->TokenIsElevated == 0) {
+        const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(token.get(), TokenUser, storage);
+        wchar_t* sid_text = nullptr;
+        if (!user || !::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;
+        sddl += L"(A;OICI;FA;;;" + std::wstring(sid_text) + L")";
+        ::LocalFree(sid_text);
+    }
+    UniqueSecurityDescriptor descriptor;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
+                                                                nullptr))
+        return std::nullopt;
+    return descriptor;
+}
+
+}  // namespace mirel
