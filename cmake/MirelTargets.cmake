@@ -50,34 +50,38 @@ function(mirel_windows_tool name)
   target_link_options(${name} PRIVATE -mconsole)
 endfunction()
 
+# Every GoogleTest executable starts in this main: it fails a run whose filter selects no test and
+# ends a run that passed with skipped cases with the exit code that ctest reports as skipped.
+set(MIREL_TEST_MAIN ${PROJECT_SOURCE_DIR}/apps/windows-setup/tests/wine_test_main.cpp)
+set(MIREL_TEST_SKIPPED 77)
+
 # mirel_unit_test(NAME SOURCES ... DEPS ...): GoogleTest of the pure tier, native build only.
 function(mirel_unit_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;DEPS" ${ARGN})
   if(WIN32)
     return()
   endif()
-  add_executable(${name} ${arg_SOURCES})
-  target_link_libraries(${name} PRIVATE ${arg_DEPS} GTest::gtest_main)
+  add_executable(${name} ${arg_SOURCES} ${MIREL_TEST_MAIN})
+  target_link_libraries(${name} PRIVATE ${arg_DEPS} GTest::gtest)
   mirel_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 120)
+  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 120 SKIP_RETURN_CODE ${MIREL_TEST_SKIPPED})
 endfunction()
 
-# mirel_wine_test(NAME SOURCES ... DEPS ... [TIMEOUT s] [DIALOGS] [TURKISH]): a GoogleTest
-# executable cross-built for Windows and run under Wine in the build's test prefix. DIALOGS gives
-# it the rig's X display; TURKISH runs it in a prefix of its own with a Turkish locale (a
-# wineserver keeps the locale it started with).
+# mirel_wine_test(NAME SOURCES ... DEPS ... [TIMEOUT s] [DIALOGS] [TURKISH] [ARGS ...]): a
+# GoogleTest executable cross-built for Windows and run under Wine (with ARGS) in the build's test
+# prefix. DIALOGS gives it the rig's X display; TURKISH runs it in a prefix of its own with a
+# Turkish locale (a wineserver keeps the locale it started with).
 function(mirel_wine_test name)
-  cmake_parse_arguments(arg "DIALOGS;TURKISH" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(arg "DIALOGS;TURKISH" "TIMEOUT" "SOURCES;DEPS;ARGS" ${ARGN})
   if(NOT WIN32)
     return()
   endif()
   if(NOT arg_TIMEOUT)
     set(arg_TIMEOUT 300)
   endif()
-  mirel_windows_tool(${name} SOURCES ${arg_SOURCES} ${PROJECT_SOURCE_DIR}/apps/windows-setup/tests/wine_test_main.cpp
-                     DEPS ${arg_DEPS} GTest::gtest)
-  add_test(NAME ${name} COMMAND ${name})
+  mirel_windows_tool(${name} SOURCES ${arg_SOURCES} ${MIREL_TEST_MAIN} DEPS ${arg_DEPS} GTest::gtest)
+  add_test(NAME ${name} COMMAND ${name} ${arg_ARGS})
   set(labels wine)
   set(environment "MIREL_DISPLAY_FILE=${MIREL_XVFB_STATE}/display")
   if(arg_TURKISH)
@@ -86,7 +90,7 @@ function(mirel_wine_test name)
     list(APPEND environment "WINEPREFIX=${PROJECT_BINARY_DIR}/wine/prefix-en" "LC_ALL=C.UTF-8")
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${arg_TIMEOUT}
-                                          ENVIRONMENT "${environment}")
+                                          ENVIRONMENT "${environment}" SKIP_RETURN_CODE ${MIREL_TEST_SKIPPED})
   if(arg_DIALOGS)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED display)
   endif()
