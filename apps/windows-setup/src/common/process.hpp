@@ -13,9 +13,10 @@ namespace mirel {
 struct ChildStart {
     std::wstring program;                  // the program file, in the form file-system calls take
     std::wstring command_line;             // the whole command line, the program first
+    std::wstring current_directory;        // empty: this process's own
     const wchar_t* environment = nullptr;  // a Unicode environment block; null: this process's own
     DWORD flags = 0;                       // creation flags besides CREATE_UNICODE_ENVIRONMENT
-    // Hands the child this process's standard handles; otherwise the child inherits no handle.
+    // Hands the child this process's standard handles. No other handle is ever inherited.
     bool pass_standard_handles = false;
 };
 

@@ -80,9 +80,11 @@ Status verify_signature(const std::string& file_path) {
     child.program = file_system_path(verifier.program);
     child.command_line = to_wide(*command);
     child.environment = reinterpret_cast<const wchar_t*>(environment.c_str());
+    child.current_directory = *directory;
     child.flags = CREATE_NO_WINDOW;
-    // No handle of ours is inherited: the verifier needs none, and the staged files' handles
-    // must stay with this process alone.
+    // No handle of ours is inherited, not even the standard ones: the verifier needs none, and
+    // whatever it might print must not reach a validation run's standard error, which carries
+    // the failure text alone.
     child.pass_standard_handles = false;
     const Result<std::uint32_t> exit_code = run_child_and_wait(child);
     if (!exit_code || *exit_code != 0) return fail(ErrorCode::InstallerRuntimeSignature);

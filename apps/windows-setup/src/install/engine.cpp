@@ -23,14 +23,19 @@ bool is_existing_file(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+struct Installer {
+    std::string program;
+    std::string directory;
+};
+
 // Only the system and the Windows directory: the program's own folder (often a downloads folder),
 // the current directory and PATH could each hold a planted "msiexec.exe" that would then run with
 // whatever rights the installation is granted.
-Result<std::string> locate_installer() {
+Result<Installer> locate_installer() {
     for (const auto& directory : {system_directory(), system_windows_directory()}) {
         if (!directory) continue;
-        std::string candidate = join_path(from_wide(*directory), INSTALLER_PROGRAM);
-        if (is_existing_file(candidate)) return candidate;
+        Installer found{join_path(from_wide(*directory), INSTALLER_PROGRAM), from_wide(*directory)};
+        if (is_existing_file(found.program)) return found;
     }
     return fail(ErrorCode::ProgramNotFound);
 }
@@ -57,11 +62,14 @@ bool is_application_file(const std::string& path) {
 }  // namespace
 
 Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode) {
-    ASSIGN_OR_RETURN(const std::string program, locate_installer());
+    ASSIGN_OR_RETURN(const Installer installer, locate_installer());
     ASSIGN_OR_RETURN(const std::string command_line, installer_command_line(package_path, mode));
     ChildStart child;
-    child.program = to_wide(program);
+    child.program = to_wide(installer.program);
     child.command_line = to_wide(command_line);
+    // Not this program's current directory (usually a downloads folder): the engine, which may
+    // run elevated, finds nothing there that anybody could have planted.
+    child.current_directory = to_wide(installer.directory);
     child.pass_standard_handles = true;
     ASSIGN_OR_RETURN(const std::uint32_t exit_code, run_child_and_wait(child));
     return static_cast<std::int32_t>(exit_code);
@@ -87,7 +95,12 @@ Result<std::string> find_installed_application(std::string_view product_code) {
 Status launch_application(std::string_view path, const LanguageTexts& texts) {
     const std::wstring file = to_wide(path);
     const std::wstring verb = to_wide("open");
-    const HINSTANCE result = ::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // The application starts in its own folder, not in wherever this program was started from.
+    const std::size_t separator = path.find_last_of("\\/");
+    std::wstring folder = separator == std::string_view::npos ? std::wstring() : to_wide(path.substr(0, separator));
+    if (folder.ends_with(L':')) folder.push_back(L'\\');  // a drive's root, not its current directory
+    const HINSTANCE result = ::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
+                                             folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
     // Not a real instance handle: a number, greater than 32 on success.
     if (reinterpret_cast<INT_PTR>(result) > 32) return {};
     return fail(SetupError::from_text(std::string(localized_text(texts, TextKey::launchFailed))));

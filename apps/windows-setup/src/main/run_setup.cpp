@@ -1,5 +1,6 @@
 #include "main/run_setup.hpp"
 
+#include <optional>
 #include <string>
 
 #include "dialogs/dialogs.hpp"
@@ -45,6 +46,10 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
 
 Status run_setup(const LaunchOptions& options) {
     if (options.validate) return inspect_packages();
+    // Looked up first: the process waited for after the inspection must be the one that started
+    // this run, not another that has its id by then.
+    std::optional<UpdateParent> parent;
+    if (options.update) parent.emplace(open_update_parent(options));
 
     const UiLanguage language = run_language(options);
     const LanguageTexts texts = load_language_texts(language);
@@ -58,7 +63,7 @@ Status run_setup(const LaunchOptions& options) {
     if (options.preview) return {};
 
     RETURN_IF_ERROR(inspect_packages());
-    if (options.update) RETURN_IF_ERROR(wait_for_update_parent(options));
+    if (parent) RETURN_IF_ERROR(wait_for_update_parent(std::move(*parent)));
     return install_and_launch(options, language, texts, mode);
 }
 

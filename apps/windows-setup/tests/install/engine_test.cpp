@@ -178,22 +178,34 @@ TEST_F(InstallerEngine, AnEngineFileThatCannotStartGivesTheOperatingSystemText) 
         << code.error().text();
 }
 
-TEST_F(InstallerEngine, HandsItsStandardHandlesToTheEngine) {
+TEST_F(InstallerEngine, StartsInTheSystemDirectoryWithItsStandardHandlesAndNoOther) {
     place_engine(system_directory());
     const std::wstring output = scratch_ + L"\\stdout.txt";
+    const std::wstring directory = scratch_ + L"\\cwd.txt";
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     const HANDLE file = ::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS,
                                       0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    // Inheritable, but not a standard handle: the engine must not get it.
+    const UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
     const HANDLE original = ::GetStdHandle(STD_OUTPUT_HANDLE);
     ::SetStdHandle(STD_OUTPUT_HANDLE, file);
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_STDOUT", L"engine output");
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_CWD", directory.c_str());
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_SIGNAL",
+                              std::to_wstring(reinterpret_cast<INT_PTR>(event.get())).c_str());
+    ASSERT_TRUE(::SetCurrentDirectoryW(scratch_.c_str()));
 
     const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
     ::SetStdHandle(STD_OUTPUT_HANDLE, original);
     ::CloseHandle(file);
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_CWD", nullptr);
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_SIGNAL", nullptr);
     ASSERT_TRUE(code.has_value()) << code.error().text();
     EXPECT_EQ(read_file(output), "engine output");
+    EXPECT_TRUE(same_path(wine_test::widen(read_file(directory)), system_directory())) << read_file(directory);
+    EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the engine inherited a handle that is not a standard one";
 }
 
 }  // namespace

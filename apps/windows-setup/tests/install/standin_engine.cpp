@@ -3,6 +3,9 @@
 //   MIREL_STANDIN_RECORD  file to write: the command line, a line feed, the program's own path
 //   MIREL_STANDIN_EXIT    exit code in decimal (unsigned or negative); 0 when unset
 //   MIREL_STANDIN_STDOUT  text to write to the standard output handle it was given
+//   MIREL_STANDIN_CWD     file to write its current directory to
+//   MIREL_STANDIN_SIGNAL  an event handle's value in decimal: set it, which reaches the starter's
+//                         event only when the handle was inherited
 #include <windows.h>
 
 #include <cstdlib>
@@ -45,6 +48,18 @@ int wmain() {
     }
     const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
     if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), utf8(text));
+
+    const std::wstring cwd_record = environment(L"MIREL_STANDIN_CWD");
+    if (!cwd_record.empty()) {
+        wchar_t directory[32768];
+        const DWORD length = ::GetCurrentDirectoryW(32768, directory);
+        HANDLE file = ::CreateFileW(cwd_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 91;
+        write_all(file, utf8(std::wstring(directory, length)));
+        ::CloseHandle(file);
+    }
+    const std::wstring signal = environment(L"MIREL_STANDIN_SIGNAL");
+    if (!signal.empty()) ::SetEvent(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(std::wcstoll(signal.c_str(), nullptr, 10))));
 
     const std::wstring code = environment(L"MIREL_STANDIN_EXIT");
     const long long value = code.empty() ? 0 : std::wcstoll(code.c_str(), nullptr, 10);
