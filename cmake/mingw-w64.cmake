@@ -2,11 +2,8 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(triple x86_64-w64-mingw32)
-# The win32 thread model: libstdc++'s locks (static initialisation, the exception pool) go
-# straight to Win32, so the static image carries no winpthreads (some 26 KB). The price is that
-# GCC 12 then offers no std::thread or std::mutex; nothing here uses them.
-set(CMAKE_C_COMPILER ${triple}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
+set(CMAKE_C_COMPILER ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${triple}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
