@@ -16,10 +16,16 @@ function(mirel_product_options target)
   target_compile_options(${target} PRIVATE -fno-exceptions)
 endfunction()
 
+# Windows images are reproducible: the same sources and packages give the same bytes from any
+# checkout path at any time. The linker leaves the PE time stamp at zero, and __FILE__ (asserts,
+# source locations) names files relative to the checkout; the build folder is mapped last so that
+# it wins over the source folder that holds it.
 function(mirel_windows_options target)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                 _WIN32_WINNT=0x0A00)
-  target_link_options(${target} PRIVATE -static -municode)
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                                           -ffile-prefix-map=${PROJECT_BINARY_DIR}/=build/)
+  target_link_options(${target} PRIVATE -static -municode -Wl,--no-insert-timestamp)
 endfunction()
 
 # mirel_library(NAME [WINDOWS] SOURCES ... [DEPS ...])
