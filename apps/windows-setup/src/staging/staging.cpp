@@ -137,8 +137,9 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         // Created and opened in one step, inside the held parent: there is no instant at which
         // the directory exists and is not held. Without FILE_SHARE_DELETE nobody else can rename
         // or remove it, and its own DELETE access lets the clean-up remove it through this handle.
-        const RelativeOpen creation{FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | DELETE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE,
+        constexpr ACCESS_MASK HELD_ACCESS =
+            FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | DELETE;
+        const RelativeOpen creation{HELD_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE,
                                     security->get()};
         auto directory = open_in_directory(ancestors.back().get(), to_wide(name), creation);
         if (directory) return StagingDirectory(std::move(path), std::move(ancestors), std::move(*directory));

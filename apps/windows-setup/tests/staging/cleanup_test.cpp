@@ -70,9 +70,14 @@ TEST_F(StagingCleanUp, DeletesReadOnlyPayloadFiles) {
     EXPECT_FALSE(exists(path));
 }
 
-TEST_F(StagingCleanUp, LeavesFilesOfOtherNamesAndTheirDirectoryAlone) {
+TEST_F(StagingCleanUp, TouchesNothingButItsOwnNamesInsideTheDirectory) {
     std::string path;
     const std::vector<std::byte> other = make_payload(700, 5);
+    // Files of the staged names beside the directory, where a clean-up by path would find them
+    // if the directory's path came to mean another place.
+    for (const std::string_view name : STAGED_FILE_NAMES) {
+        ASSERT_TRUE(write_file(temp_ + "\\" + std::string(name), other));
+    }
     {
         Result<StagingDirectory> staging = create_staging_directory();
         ASSERT_TRUE(staging);
@@ -83,6 +88,9 @@ TEST_F(StagingCleanUp, LeavesFilesOfOtherNamesAndTheirDirectoryAlone) {
     EXPECT_FALSE(exists(path + "\\en.msi"));
     EXPECT_EQ(read_file(path + "\\setup.log"), other);
     EXPECT_TRUE(exists(path));
+    for (const std::string_view name : STAGED_FILE_NAMES) {
+        EXPECT_EQ(read_file(temp_ + "\\" + std::string(name)), other) << name;
+    }
     remove_tree(path);
 }
 
