@@ -1,16 +1,13 @@
 #include "common/installer_api.hpp"
 
-#include <type_traits>
-
 #include "common/win32.hpp"
 
 namespace mirel {
 namespace {
 
 template <typename Function>
-bool resolve(Function& slot, const char* name) {
-    slot = system_function<std::remove_pointer_t<Function>>(L"msi.dll", name);
-    return slot != nullptr;
+bool resolve(Function*& slot, const char* name) {
+    return resolve_system_function(slot, L"msi.dll", name);
 }
 
 }  // namespace

@@ -122,6 +122,13 @@ template <typename Function>
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(system_procedure(library, name)));
 }
 
+// Fills `slot` with the export `name` of `library` from the system directory; false when missing.
+template <typename Function>
+[[nodiscard]] bool resolve_system_function(Function*& slot, const wchar_t* library, const char* name) noexcept {
+    slot = system_function<Function>(library, name);
+    return slot != nullptr;
+}
+
 inline constexpr WORD SETUP_ICON_ID = 32512;
 
 // The program's own icon group 32512; shared by the system and never destroyed.

@@ -11,7 +11,7 @@ Status inspect_payloads(std::span<const Payload> payloads) {
     // Destroying the directory removes every package written into it, on every way out.
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
     for (const Payload& payload : payloads) {
-        ASSIGN_OR_RETURN(const std::string package_path, write_payload(staging, payload.file_name, payload.bytes));
+        ASSIGN_OR_RETURN(const std::string package_path, stage_payload(staging, payload));
         RETURN_IF_ERROR(check_package(installer_package_queries(), check_web_runtime, package_path, payload.language));
     }
     return {};

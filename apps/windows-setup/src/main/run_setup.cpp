@@ -23,8 +23,7 @@ namespace {
 Status install_and_launch(const LaunchOptions& options, UiLanguage language, const LanguageTexts& texts,
                           InstallMode mode) {
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
-    const Payload& payload = payload_for(language);
-    ASSIGN_OR_RETURN(const std::string package_path, write_payload(staging, payload.file_name, payload.bytes));
+    ASSIGN_OR_RETURN(const std::string package_path, stage_payload(staging, payload_for(language)));
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(package_path, "ProductCode"));
     ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode));
 

@@ -61,9 +61,12 @@ std::string inspect_directory(const std::string& directory, std::vector<std::byt
     std::vector<std::byte> en = read_file(directory + "\\en.msi");
     std::vector<std::byte> tr = tr_bytes.empty() ? read_file(directory + "\\tr.msi") : std::move(tr_bytes);
     if (en.size() != PAYLOAD_SIZE || tr.size() != PAYLOAD_SIZE) return "test input of the wrong size";
+    const std::optional<Sha256> en_digest = sha256(en);
+    const std::optional<Sha256> tr_digest = sha256(tr);
+    if (!en_digest || !tr_digest) return "no digest";
     const std::array<Payload, 2> payloads = {{
-        {"en.msi", std::span<const std::byte, PAYLOAD_SIZE>(en.data(), PAYLOAD_SIZE), UiLanguage::English},
-        {"tr.msi", std::span<const std::byte, PAYLOAD_SIZE>(tr.data(), PAYLOAD_SIZE), UiLanguage::Turkish},
+        {"en.msi", std::span<const std::byte, PAYLOAD_SIZE>(en.data(), PAYLOAD_SIZE), *en_digest, UiLanguage::English},
+        {"tr.msi", std::span<const std::byte, PAYLOAD_SIZE>(tr.data(), PAYLOAD_SIZE), *tr_digest, UiLanguage::Turkish},
     }};
     const Status status = inspect_payloads(payloads);
     return status ? "ok" : status.error().text();
