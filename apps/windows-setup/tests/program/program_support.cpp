@@ -55,7 +55,7 @@ std::unique_ptr<td::Process> start_program(const std::wstring& program, const st
     td::LaunchRequest request;
     request.program = program;
     request.arguments = arguments;
-    return td::Process::start(request).first;
+    return wine_test::start_process(request);
 }
 
 HWND wait_for_mode_dialog(DWORD process_id, std::wstring_view caption, DWORD timeout_ms) {

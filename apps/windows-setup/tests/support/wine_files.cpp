@@ -7,6 +7,15 @@
 
 namespace mirel::wine_test {
 
+std::unique_ptr<Process> start_process(const LaunchRequest& request) {
+    auto started = Process::start(request);
+    if (!started) {
+        ADD_FAILURE() << started.error().text();
+        return nullptr;
+    }
+    return std::move(*started);
+}
+
 std::wstring windows_path(std::string_view linux_path) {
     std::wstring path = L"Z:" + widen(linux_path);
     std::replace(path.begin(), path.end(), L'/', L'\\');

@@ -1,19 +1,21 @@
 #pragma once
 
-// Plain file and folder helpers for the tests that run under Wine. Paths are Windows paths.
+// File, folder and process helpers for the tests that run under Wine. Paths are Windows paths.
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "test_driver.hpp"
+#include "process.hpp"
 
 namespace mirel::wine_test {
 
-using test_driver::narrow;
-using test_driver::widen;
+// Starts the program; fails the calling test, naming the operating system's error, and returns
+// null when it cannot.
+std::unique_ptr<Process> start_process(const LaunchRequest& request);
 
 // A Linux path ("/a/b", as the build knows it) as Wine's Z: drive shows it ("Z:\a\b").
 std::wstring windows_path(std::string_view linux_path);

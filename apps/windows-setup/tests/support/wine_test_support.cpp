@@ -19,16 +19,14 @@ Environment temp_environment(const std::wstring& directory) {
     return {{L"TMP", directory}, {L"TEMP", directory}};
 }
 
-std::unique_ptr<test_driver::Process> start_setup(std::vector<std::wstring> arguments, Environment environment,
-                                                  bool capture_standard_error, std::wstring program) {
-    test_driver::LaunchRequest request;
+std::unique_ptr<Process> start_setup(std::vector<std::wstring> arguments, Environment environment,
+                                     bool capture_standard_error, std::wstring program) {
+    LaunchRequest request;
     request.program = program.empty() ? setup_program() : std::move(program);
     request.arguments = std::move(arguments);
     request.environment = std::move(environment);
     request.capture_standard_error = capture_standard_error;
-    auto [process, error] = test_driver::Process::start(request);
-    if (!process) ADD_FAILURE() << "cannot start " << narrow(request.program) << ": " << error;
-    return std::move(process);
+    return start_process(request);
 }
 
 }  // namespace mirel::wine_test

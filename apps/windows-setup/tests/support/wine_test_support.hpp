@@ -8,15 +8,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "test_driver.hpp"
 #include "wine_files.hpp"
 
 namespace mirel::wine_test {
-
-using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // Generous: a cold Wine start of a 28 MB image on a loaded machine takes seconds.
 inline constexpr DWORD WINDOW_TIMEOUT_MS = 30000;
@@ -35,7 +32,7 @@ Environment temp_environment(const std::wstring& directory);
 
 // Starts the setup program (or `program`, a Windows path) with these arguments and environment
 // additions; fails the calling test and returns null when it cannot be started.
-std::unique_ptr<test_driver::Process> start_setup(std::vector<std::wstring> arguments, Environment environment,
-                                                  bool capture_standard_error = false, std::wstring program = {});
+std::unique_ptr<Process> start_setup(std::vector<std::wstring> arguments, Environment environment,
+                                     bool capture_standard_error = false, std::wstring program = {});
 
 }  // namespace mirel::wine_test

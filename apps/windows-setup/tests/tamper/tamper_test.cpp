@@ -207,9 +207,7 @@ protected:
                                {L"MIREL_TAMPER_ENGINE_MS", ENGINE_MS},
                                {L"MIREL_TAMPER_EXIT", engine_exit}};
         request.capture_standard_error = capture_standard_error;
-        auto [process, error] = td::Process::start(request);
-        EXPECT_TRUE(process) << error;
-        return std::move(process);
+        return mirel::wine_test::start_process(request);
     }
 
     std::unique_ptr<td::Process> start_hostile(DWORD setup_pid) {
@@ -218,9 +216,7 @@ protected:
         request.arguments = {std::to_wstring(setup_pid), folder_.temp(), folder_.work(),
                              environment_path(L"MIREL_TAMPER_STAGING_HOSTILE")};
         request.capture_standard_error = true;
-        auto [process, error] = td::Process::start(request);
-        EXPECT_TRUE(process) << error;
-        return std::move(process);
+        return mirel::wine_test::start_process(request);
     }
 
     AttackReport finish_hostile(td::Process& hostile) {
