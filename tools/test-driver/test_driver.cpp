@@ -100,6 +100,41 @@ BOOL CALLBACK collect_child(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
+// A 32-bit top-down bitmap to draw on or copy the screen into.
+class Canvas {
+public:
+    Canvas(int width, int height) : dc_(::CreateCompatibleDC(nullptr)), size_(width * height) {
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<std::uint32_t*>(bits);
+        previous_ = ::SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        ::SelectObject(dc_, previous_);
+        ::DeleteObject(bitmap_);
+        ::DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC dc() const { return dc_; }
+    // The colours without the byte that a screen copy leaves undefined.
+    std::vector<std::uint32_t> pixels() const {
+        std::vector<std::uint32_t> colours(bits_, bits_ + (bits_ == nullptr ? 0 : size_));
+        for (std::uint32_t& colour : colours) colour &= 0xFFFFFF;
+        return colours;
+    }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+    int size_;
+};
+
 }  // namespace
 
 ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored) {
@@ -180,6 +215,44 @@ std::optional<std::wstring> message_box_text(HWND box) {
     HWND text = ::GetDlgItem(box, 0xFFFF);
     if (text == nullptr) return std::nullopt;
     return window_text(text);
+}
+
+BoxIcon message_box_icon(HWND box, DWORD timeout_ms) {
+    HWND icon = nullptr;
+    for (const Control& control : controls(box)) {
+        const LONG type = ::GetWindowLongW(control.window, GWL_STYLE) & SS_TYPEMASK;
+        if (control.visible && same_name(control.class_name, L"Static") && type == SS_ICON) icon = control.window;
+    }
+    RECT area{};
+    if (icon == nullptr || !::GetWindowRect(icon, &area)) return BoxIcon::None;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const std::pair<BoxIcon, const wchar_t*> system_icons[] = {{BoxIcon::Error, IDI_ERROR},
+                                                               {BoxIcon::Warning, IDI_WARNING},
+                                                               {BoxIcon::Information, IDI_INFORMATION},
+                                                               {BoxIcon::Question, IDI_QUESTION}};
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+    do {
+        Canvas screen(width, height);
+        HDC screen_dc = ::GetDC(nullptr);
+        ::BitBlt(screen.dc(), 0, 0, width, height, screen_dc, area.left, area.top, SRCCOPY);
+        ::ReleaseDC(nullptr, screen_dc);
+        const std::vector<std::uint32_t> shown = screen.pixels();
+        if (shown.empty()) return BoxIcon::Other;
+        for (const auto& [name, id] : system_icons) {
+            // The corner of every system icon is transparent: it shows the box's background.
+            Canvas drawn(width, height);
+            const COLORREF background = RGB(shown[0] >> 16 & 0xFF, shown[0] >> 8 & 0xFF, shown[0] & 0xFF);
+            HBRUSH brush = ::CreateSolidBrush(background);
+            const RECT all{0, 0, width, height};
+            ::FillRect(drawn.dc(), &all, brush);
+            ::DeleteObject(brush);
+            ::DrawIconEx(drawn.dc(), 0, 0, ::LoadIconW(nullptr, id), width, height, 0, nullptr, DI_NORMAL);
+            if (drawn.pixels() == shown) return name;
+        }
+        ::Sleep(POLL_MS);
+    } while (::GetTickCount64() < deadline);
+    return BoxIcon::Other;
 }
 
 std::vector<Control> buttons(HWND dialog) {

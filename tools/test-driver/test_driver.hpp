@@ -62,6 +62,13 @@ std::vector<Control> controls(HWND dialog);
 // A message box's text: its static control 65535. Nothing when the window has no such control.
 std::optional<std::wstring> message_box_text(HWND box);
 
+// The standard icon that a message box shows. A box's icon is a static control whose icon handle
+// means nothing in another process under Wine, so the icon is told by its pixels on the screen:
+// they must equal one of the system's icons drawn on the box's background. Waits up to
+// `timeout_ms` for the box to be painted; Other when no system icon matches.
+enum class BoxIcon { None, Error, Warning, Information, Question, Other };
+BoxIcon message_box_icon(HWND box, DWORD timeout_ms = 5000);
+
 // The buttons of a dialog (class "Button"), with their texts.
 std::vector<Control> buttons(HWND dialog);
 
