@@ -8,22 +8,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "process.hpp"
+
 namespace {
 
-std::wstring environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 4096);
-    return length == 0 || length >= 4096 ? std::wstring() : std::wstring(buffer, length);
-}
+using mirel::wine_test::narrow;
 
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
+std::wstring environment(const wchar_t* name) {
+    return mirel::wine_test::environment_variable(name).value_or(L"");
 }
 
 void write_all(HANDLE file, const std::string& bytes) {
@@ -40,11 +32,11 @@ int wmain() {
         const DWORD length = ::GetModuleFileNameW(nullptr, module, 32768);
         HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 90;
-        write_all(file, utf8(::GetCommandLineW()) + "\n" + utf8(std::wstring(module, length)));
+        write_all(file, narrow(::GetCommandLineW()) + "\n" + narrow(std::wstring(module, length)));
         ::CloseHandle(file);
     }
     const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
-    if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), utf8(text));
+    if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), narrow(text));
 
     const std::wstring code = environment(L"MIREL_STANDIN_EXIT");
     const long long value = code.empty() ? 0 : std::wcstoll(code.c_str(), nullptr, 10);

@@ -10,22 +10,24 @@ constexpr DWORD POLL_MS = 20;
 constexpr DWORD PIPE_BUFFER_SIZE = 1 << 20;
 
 bool same_name(std::wstring_view a, std::wstring_view b) {
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 // The caller's environment with the request's changes, as a CREATE_UNICODE_ENVIRONMENT block.
 std::wstring environment_block(const LaunchRequest& request) {
     std::vector<std::wstring> entries;
     if (wchar_t* current = ::GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = current; *entry != L'\0'; entry += std::wcslen(entry) + 1) entries.emplace_back(entry);
+        for (const wchar_t* entry = current; *entry != L'\0'; entry += std::wcslen(entry) + 1)
+            entries.emplace_back(entry);
         ::FreeEnvironmentStringsW(current);
     }
     const auto replaced = [&](const std::wstring& entry) {
         // Entries such as "=C:=C:\" keep their leading '=' as part of the name.
         const std::wstring_view name = std::wstring_view(entry).substr(0, entry.find(L'=', 1));
         return std::ranges::any_of(request.environment, [&](const auto& set) { return same_name(set.first, name); }) ||
-               std::ranges::any_of(request.removed_environment, [&](const auto& gone) { return same_name(gone, name); });
+               std::ranges::any_of(request.removed_environment,
+                                   [&](const auto& gone) { return same_name(gone, name); });
     };
     std::erase_if(entries, replaced);
     std::wstring block;
@@ -72,33 +74,39 @@ void append_quoted_argument(std::wstring& command_line, std::wstring_view argume
     if (quote) command_line.push_back(L'"');
 }
 
+std::optional<std::wstring> environment_variable(const wchar_t* name) {
+    std::wstring value(32767, L'\0');
+    const DWORD length = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0 && ::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    value.resize(length);
+    return value;
+}
+
 std::string StartFailure::text() const {
     return "cannot start " + narrow(program) + " (os error " + std::to_string(os_error) + ")";
 }
 
-struct Process::Pipe {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;  // the child's end, closed once the child has its copy
-    std::string bytes;
+Process::Pipe::~Pipe() {
+    if (read != nullptr) ::CloseHandle(read);
+}
 
-    ~Pipe() {
-        if (read != nullptr) ::CloseHandle(read);
-        if (write != nullptr) ::CloseHandle(write);
+bool Process::Pipe::open(HANDLE& child_end) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    if (!::CreatePipe(&read, &child_end, &inheritable, PIPE_BUFFER_SIZE)) return false;
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+// Never blocks: a grandchild that inherited the write end must not make the caller hang.
+void Process::Pipe::drain() {
+    DWORD available = 0;
+    while (read != nullptr && ::PeekNamedPipe(read, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        std::string chunk(available, '\0');
+        DWORD count = 0;
+        if (!::ReadFile(read, chunk.data(), available, &count, nullptr) || count == 0) return;
+        bytes.append(chunk.data(), count);
     }
-
-    // Never blocks: a grandchild that inherited the write end must not make the caller hang.
-    void drain() {
-        DWORD available = 0;
-        while (::PeekNamedPipe(read, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            std::string chunk(available, '\0');
-            DWORD count = 0;
-            if (!::ReadFile(read, chunk.data(), available, &count, nullptr) || count == 0) return;
-            bytes.append(chunk.data(), count);
-        }
-    }
-};
-
-Process::Process() = default;
+}
 
 std::expected<std::unique_ptr<Process>, StartFailure> Process::start(const LaunchRequest& request) {
     std::unique_ptr<Process> process(new Process());
@@ -112,22 +120,15 @@ std::expected<std::unique_ptr<Process>, StartFailure> Process::start(const Launc
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     const bool capture = request.capture_standard_output || request.capture_standard_error;
-    const auto stream = [&](bool captured, std::unique_ptr<Pipe>& pipe, DWORD own) -> std::optional<HANDLE> {
-        if (!captured) return ::GetStdHandle(own);
-        SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-        pipe = std::make_unique<Pipe>();
-        if (!::CreatePipe(&pipe->read, &pipe->write, &inheritable, PIPE_BUFFER_SIZE)) return std::nullopt;
-        ::SetHandleInformation(pipe->read, HANDLE_FLAG_INHERIT, 0);
-        return pipe->write;
-    };
     if (capture) {
-        const std::optional<HANDLE> output = stream(request.capture_standard_output, process->output_, STD_OUTPUT_HANDLE);
-        const std::optional<HANDLE> error = stream(request.capture_standard_error, process->error_, STD_ERROR_HANDLE);
-        if (!output || !error) return std::unexpected(StartFailure{request.program, ::GetLastError()});
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = *output;
-        startup.hStdError = *error;
+        startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+        if ((request.capture_standard_output && !process->output_.open(startup.hStdOutput)) ||
+            (request.capture_standard_error && !process->error_.open(startup.hStdError))) {
+            return std::unexpected(StartFailure{request.program, ::GetLastError()});
+        }
     }
     std::wstring command_line = process->command_line_;
     PROCESS_INFORMATION info{};
@@ -136,9 +137,9 @@ std::expected<std::unique_ptr<Process>, StartFailure> Process::start(const Launc
         request.program.c_str(), command_line.data(), nullptr, nullptr, capture, flags, environment.data(),
         request.working_directory.empty() ? nullptr : request.working_directory.c_str(), &startup, &info);
     const DWORD error = ::GetLastError();
-    for (Pipe* pipe : {process->output_.get(), process->error_.get()}) {
-        if (pipe != nullptr) ::CloseHandle(std::exchange(pipe->write, nullptr));
-    }
+    // The child holds its own copies of the write ends now; the pipes end when it does.
+    if (request.capture_standard_output) ::CloseHandle(startup.hStdOutput);
+    if (request.capture_standard_error) ::CloseHandle(startup.hStdError);
     if (!started) return std::unexpected(StartFailure{request.program, error});
     ::CloseHandle(info.hThread);
     process->process_ = info.hProcess;
@@ -153,9 +154,8 @@ Process::~Process() {
 }
 
 void Process::drain() {
-    for (Pipe* pipe : {output_.get(), error_.get()}) {
-        if (pipe != nullptr) pipe->drain();
-    }
+    output_.drain();
+    error_.drain();
 }
 
 std::optional<std::uint32_t> Process::wait_for_exit(DWORD timeout_ms) {
@@ -173,7 +173,9 @@ std::optional<std::uint32_t> Process::wait_for_exit(DWORD timeout_ms) {
     return code;
 }
 
-bool Process::has_exited() const { return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+bool Process::has_exited() const {
+    return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+}
 
 void Process::terminate() {
     if (has_exited()) return;
@@ -182,13 +184,13 @@ void Process::terminate() {
 }
 
 std::string Process::standard_output() {
-    drain();
-    return output_ ? output_->bytes : std::string();
+    output_.drain();
+    return output_.bytes;
 }
 
 std::string Process::standard_error() {
-    drain();
-    return error_ ? error_->bytes : std::string();
+    error_.drain();
+    return error_.bytes;
 }
 
 }  // namespace mirel::wine_test

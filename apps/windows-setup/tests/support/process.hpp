@@ -24,6 +24,9 @@ std::string narrow(std::wstring_view text);
 // Appends one argument so that CommandLineToArgvW gives it back unchanged.
 void append_quoted_argument(std::wstring& command_line, std::wstring_view argument);
 
+// The variable's value in this process; nothing when it is not set.
+std::optional<std::wstring> environment_variable(const wchar_t* name);
+
 using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 
 struct LaunchRequest {
@@ -72,15 +75,21 @@ public:
     std::string standard_error();
 
 private:
-    struct Pipe;
-    Process();
+    struct Pipe {
+        HANDLE read = nullptr;  // null: the stream is not captured
+        std::string bytes;
+        ~Pipe();
+        bool open(HANDLE& child_end);
+        void drain();
+    };
+    Process() = default;
     void drain();
 
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
     std::wstring command_line_;
-    std::unique_ptr<Pipe> output_;
-    std::unique_ptr<Pipe> error_;
+    Pipe output_;
+    Pipe error_;
 };
 
 }  // namespace mirel::wine_test

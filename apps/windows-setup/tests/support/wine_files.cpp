@@ -54,6 +54,21 @@ std::string read_file(const std::wstring& path) {
     return bytes;
 }
 
+std::string read_file_holding(const std::wstring& path, std::string_view part, DWORD timeout_ms) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+    std::string bytes = read_file(path);
+    while (bytes.find(part) == std::string::npos && ::GetTickCount64() < deadline) {
+        ::Sleep(100);
+        bytes = read_file(path);
+    }
+    return bytes;
+}
+
+bool same_path(std::wstring_view a, std::wstring_view b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};

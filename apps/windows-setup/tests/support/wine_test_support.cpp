@@ -7,10 +7,7 @@ namespace mirel::wine_test {
 namespace td = test_driver;
 
 std::wstring setup_program() {
-    wchar_t value[4096];
-    const DWORD length = ::GetEnvironmentVariableW(L"MIREL_SETUP_PROGRAM", value, 4096);
-    if (length > 0 && length < 4096) return std::wstring(value, length);
-    return windows_path(MIREL_SETUP_PROGRAM);
+    return environment_variable(L"MIREL_SETUP_PROGRAM").value_or(windows_path(MIREL_SETUP_PROGRAM));
 }
 
 std::wstring built_program(std::wstring_view file_name) {
