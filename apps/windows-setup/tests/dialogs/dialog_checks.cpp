@@ -45,8 +45,8 @@ void expect_mode_dialog(HWND dialog, const ModeDialogTexts& texts) {
     std::vector<std::pair<int, std::string>> links;
     for (const td::Control& button : td::buttons(dialog)) links.emplace_back(button.id, td::narrow(button.text));
     EXPECT_EQ(links, (std::vector<std::pair<int, std::string>>{{BASIC, td::narrow(texts.basic)},
-                                                              {ADVANCED, td::narrow(texts.advanced)},
-                                                              {CANCEL, td::narrow(texts.cancel)}}));
+                                                               {ADVANCED, td::narrow(texts.advanced)},
+                                                               {CANCEL, td::narrow(texts.cancel)}}));
 }
 
 std::wstring expect_failure_box(HWND box, const ModeDialogTexts& texts) {
@@ -81,9 +81,9 @@ std::wstring expect_failure_after_dialog(td::Process& process, const ModeDialogT
 void expect_run(const DialogRun& run) {
     SCOPED_TRACE(run.name);
     wine_test::TempDir temp;
-    auto setup = wine_test::start_setup(run.arguments,
-                                        run.missing_temp ? missing_temp(temp) : wine_test::temp_environment(temp.path()),
-                                        false, run.program ? wine_test::built_program(run.program) : std::wstring());
+    auto setup = wine_test::start_setup(
+        run.arguments, run.missing_temp ? missing_temp(temp) : wine_test::temp_environment(temp.path()), false,
+        run.program ? wine_test::built_program(run.program) : std::wstring());
     ASSERT_TRUE(setup);
     if (run.dialog != nullptr) {
         HWND dialog = await_window(*setup, run.dialog->title);

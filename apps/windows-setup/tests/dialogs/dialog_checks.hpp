@@ -20,7 +20,7 @@ struct ModeDialogTexts {
     std::wstring basic;     // label, line feed, note
     std::wstring advanced;  // label, line feed, note
     std::wstring cancel;
-    std::wstring failed;    // heading of the failure box
+    std::wstring failed;  // heading of the failure box
 };
 
 extern const ModeDialogTexts ENGLISH;

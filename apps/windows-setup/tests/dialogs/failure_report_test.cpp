@@ -34,8 +34,8 @@ TEST(ValidationRun, AFailureIsOneLineOnStandardErrorWithoutABox) {
     for (const auto& run : runs) {
         SCOPED_TRACE(td::narrow(run.arguments.front()) + (run.program ? " without icon" : ""));
         TempDir temp;
-        auto setup = wine_test::start_setup(run.arguments, run.program ? wine_test::temp_environment(temp.path())
-                                                                       : missing_temp(temp),
+        auto setup = wine_test::start_setup(run.arguments,
+                                            run.program ? wine_test::temp_environment(temp.path()) : missing_temp(temp),
                                             true, run.program ? wine_test::built_program(run.program) : L"");
         ASSERT_TRUE(setup);
         expect_end_without_window(*setup, 1);
@@ -49,9 +49,9 @@ TEST(ValidationRun, AFailureIsOneLineOnStandardErrorWithoutABox) {
 std::string system_text(DWORD id, const wchar_t* module) {
     const DWORD source = module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
     wchar_t* buffer = nullptr;
-    const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source,
-                         module ? ::GetModuleHandleW(module) : nullptr, id, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source,
+                                          module ? ::GetModuleHandleW(module) : nullptr, id, 0,
+                                          reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::string text = length == 0 ? "" : td::narrow(std::wstring_view(buffer, length));
     ::LocalFree(buffer);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
@@ -65,21 +65,22 @@ TEST(HresultText, TheErrorObjectOrTheSystemsTextThenTheCode) {
     IErrorInfo* info = nullptr;
     ASSERT_EQ(::CreateErrorInfo(&created), S_OK);
     created->SetDescription(const_cast<wchar_t*>(L"told by the error object\r\n"));
-    created->QueryInterface(__uuidof(IErrorInfo), reinterpret_cast<void**>(&info));
+    ASSERT_EQ(created->QueryInterface(__uuidof(IErrorInfo), reinterpret_cast<void**>(&info)), S_OK);
     ASSERT_EQ(::SetErrorInfo(0, info), S_OK);
     info->Release();
     created->Release();
     EXPECT_EQ(hresult_text(E_FAIL), "told by the error object (0x80004005)");
 
-    // The object was taken by the first call: the thread has none now.
+    // The first call took the object: the thread has none now.
+    IErrorInfo* left = nullptr;
+    ASSERT_EQ(::GetErrorInfo(0, &left), S_FALSE);
     const struct {
         HRESULT code;
         DWORD message;
         const wchar_t* module;
         const char* code_text;
     } codes[] = {{2, 2, nullptr, "0x00000002"},
-                 {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), 0x8007007F, nullptr,
-                  "0x8007007F"},
+                 {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), 0x8007007F, nullptr, "0x8007007F"},
                  {HRESULT_FROM_NT(0xC0000005), 0xC0000005, L"ntdll.dll", "0xD0000005"}};
     ASSERT_FALSE(system_text(2, nullptr).empty()) << "the described form needs a code that the system describes";
     for (const auto& c : codes) {

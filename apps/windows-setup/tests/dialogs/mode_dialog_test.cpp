@@ -37,7 +37,13 @@ TEST(PreviewRun, ShowsTheDialogInThePreviewLanguageAndEndsWithZeroWhateverTheAns
         {"update, English", {L"--update", L"--preview-language=en"}, nullptr},
         {"update, Turkish", {L"--update", L"--preview-language=tr"}, nullptr},
         // An image without its icon fails before any window, in the display language.
-        {"no icon", {L"--preview-language=tr"}, nullptr, CANCEL, &ENGLISH, "setup_icon", false,
+        {"no icon",
+         {L"--preview-language=tr"},
+         nullptr,
+         CANCEL,
+         &ENGLISH,
+         "setup_icon",
+         false,
          L"mirel-setup-without-icon.exe"},
     };
     for (const DialogRun& run : runs) expect_run(run);

@@ -15,7 +15,13 @@ TEST(TurkishSystem, DialogsSpeakTheDisplayLanguageOrThePreviewLanguage) {
         {"English preview", {L"--preview-language=en"}, &ENGLISH, ADVANCED},
         {"failure box", {}, &TURKISH, td::Key::Return, &TURKISH, ".+ \\(os error 3\\)", true},
         // An image without its icon, previewed in English, reports in Turkish.
-        {"no icon", {L"--preview-language=en"}, nullptr, CANCEL, &TURKISH, "setup_icon", false,
+        {"no icon",
+         {L"--preview-language=en"},
+         nullptr,
+         CANCEL,
+         &TURKISH,
+         "setup_icon",
+         false,
          L"mirel-setup-without-icon.exe"},
     };
     for (const DialogRun& run : runs) expect_run(run);
