@@ -21,6 +21,7 @@
 //   seen    DIRECTORY_NAME        (each staging directory of the setup program that was observed)
 //   squat   DIRECTORY_NAME        (each directory planted in the setup program's way)
 //   squats  CREATED  INTACT       (INTACT: still there afterwards with the planted files unchanged)
+//   note    TEXT                  (why the staging tests' attacker could not be started)
 // "read" and "staging_hostile:read" are the attacker reading the package, which is allowed (the
 // engine is a reader too) and shows that the files were there to be attacked.
 
@@ -142,7 +143,13 @@ void run_staging_hostile(Tallies& tallies, const std::wstring& program, const st
     request.no_console_window = true;
     auto started = mirel::wine_test::Process::start(request);
     std::string output;
-    if (started && (*started)->wait_for_exit(INFINITE)) output = (*started)->standard_output();
+    if (!started) {
+        const std::string note = "note\t" + started.error().text() + "\n";
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), note.data(), static_cast<DWORD>(note.size()), &written, nullptr);
+    } else if ((*started)->wait_for_exit(INFINITE)) {
+        output = (*started)->standard_output();
+    }
 
     // attack, target, attempts, successes, last error
     std::size_t start = 0;

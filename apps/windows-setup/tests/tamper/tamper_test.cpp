@@ -111,6 +111,7 @@ struct AttackReport {
     std::map<std::string, std::pair<long, long>> rounds;          // phase: counted, discarded
     std::set<std::string> seen;
     std::set<std::string> squats;
+    std::vector<std::string> notes;
     long squats_created = -1;
     long squats_intact = -1;
 
@@ -127,6 +128,8 @@ struct AttackReport {
             } else if (f[0] == "squats" && f.size() == 3) {
                 squats_created = std::stol(f[1]);
                 squats_intact = std::stol(f[2]);
+            } else if (f[0] == "note" && f.size() == 2) {
+                notes.push_back(f[1]);
             }
         }
     }
@@ -149,6 +152,7 @@ struct AttackReport {
             std::cout << phase << ": " << counts.first << " rounds (" << counts.second << " discarded), " << attempts
                       << " attacks, " << successes << " successful\n";
         }
+        for (const std::string& note : notes) std::cout << "attacker: " << note << "\n";
         std::cout << "staging directories seen: " << seen.size() << ", squats: " << squats_created << " ("
                   << squats_intact << " intact)\n";
     }
