@@ -76,6 +76,7 @@ void append_quoted_argument(std::wstring& command_line, std::wstring_view argume
 
 std::optional<std::wstring> environment_variable(const wchar_t* name) {
     std::wstring value(32767, L'\0');
+    ::SetLastError(ERROR_SUCCESS);  // an empty value also gives a length of 0
     const DWORD length = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
     if (length == 0 && ::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
     value.resize(length);
