@@ -25,10 +25,9 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "common/command_line.hpp"
+#include "process.hpp"
 #include "common/installer_api.hpp"
 #include "common/path.hpp"
-#include "common/unicode.hpp"
 #include "common/win32.hpp"
 #include "inspection/installer_database.hpp"
 #include "inspection/package_rules.hpp"
@@ -112,41 +111,21 @@ bool open_package_once(const std::string& package_path, const std::string* runti
     return ::FlushFileBuffers(file.get()) != FALSE;
 }
 
-// Starts the verifier on `file_path` the way the setup program does: the same program, command
-// line, environment and flags. True when it ended with exit code 0.
+// Starts the verifier on `file_path` the way the setup program does: the same program, arguments,
+// environment and flags. True when it ended with exit code 0.
 bool run_verifier(const std::string& file_path) {
     wchar_t system[MAX_PATH + 1]{};
     const UINT units = ::GetSystemDirectoryW(system, MAX_PATH + 1);
     if (units == 0 || units > MAX_PATH) return false;
     const auto verifier = verifier_locations(from_wide(std::wstring_view(system, units)));
     if (!verifier) return false;
-    const auto command = build_command_line(verifier->program, verifier_arguments(file_path));
-    if (!command) return false;
-
-    std::vector<std::u16string> entries;
-    if (wchar_t* inherited = ::GetEnvironmentStringsW()) {
-        const wchar_t* end = inherited;
-        while (*end != L'\0') end += std::wcslen(end) + 1;
-        entries = environment_entries(
-            std::u16string_view(reinterpret_cast<const char16_t*>(inherited), static_cast<std::size_t>(end - inherited)));
-        ::FreeEnvironmentStringsW(inherited);
-    }
-    std::u16string environment = environment_block_with(entries, utf8_to_utf16(VERIFIER_MODULE_VARIABLE),
-                                                         utf8_to_utf16(verifier->module_directory));
-    std::wstring command_line = to_wide(*command);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(file_system_path(verifier->program).c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                          CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup,
-                          &process)) {
-        return false;
-    }
-    const UniqueHandle process_handle(process.hProcess);
-    const UniqueHandle thread_handle(process.hThread);
-    DWORD exit_code = 1;
-    return ::WaitForSingleObject(process_handle.get(), INFINITE) == WAIT_OBJECT_0 &&
-           ::GetExitCodeProcess(process_handle.get(), &exit_code) && exit_code == 0;
+    wine_test::LaunchRequest request;
+    request.program = file_system_path(verifier->program);
+    for (const std::string& argument : verifier_arguments(file_path)) request.arguments.push_back(to_wide(argument));
+    request.environment = {{to_wide(VERIFIER_MODULE_VARIABLE), to_wide(verifier->module_directory)}};
+    request.no_console_window = true;
+    auto started = wine_test::Process::start(request);
+    return started && (*started)->wait_for_exit(INFINITE) == std::optional<std::uint32_t>(0);
 }
 
 int run_floor() {
@@ -306,59 +285,33 @@ void sample_memory(HANDLE process, ChildRun& run) {
 // every millisecond while it runs (which disturbs its timing: such runs are not timed).
 std::optional<ChildRun> run_child(const std::string& program, const std::vector<std::string>& arguments,
                                   bool sample) {
-    const auto command = build_command_line(program, arguments);
-    if (!command) return std::nullopt;
-    std::wstring command_line = to_wide(*command);
-
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    UniqueHandle read_end;
-    UniqueHandle write_end;
-    // Large enough for everything a child prints, so that it never blocks on a full pipe.
-    if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 1 << 16)) return std::nullopt;
-    ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = write_end.get();
-    startup.hStdError = write_end.get();
-
-    ChildRun run;
-    PROCESS_INFORMATION process{};
+    wine_test::LaunchRequest request;
+    request.program = file_system_path(program);
+    for (const std::string& argument : arguments) request.arguments.push_back(to_wide(argument));
+    request.capture_standard_output = request.capture_standard_error = true;
     LARGE_INTEGER start = now();
-    const auto start_process = [&] {
-        return ::CreateProcessW(file_system_path(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                nullptr, nullptr, &startup, &process);
-    };
+    auto started = wine_test::Process::start(request);
     // Wine now and then refuses a process start with "Internal error"; a second try succeeds.
-    bool started = start_process();
-    if (!started && ::GetLastError() == ERROR_INTERNAL_ERROR) {
-        std::fprintf(stderr, "starting %s failed with an internal error; trying once more\n", program.c_str());
+    if (!started && started.error().os_error == ERROR_INTERNAL_ERROR) {
+        std::fprintf(stderr, "%s; trying once more\n", started.error().text().c_str());
         ::Sleep(100);
         start = now();
-        started = start_process();
+        started = wine_test::Process::start(request);
     }
     if (!started) {
-        std::fprintf(stderr, "cannot start %s: %s\n", program.c_str(), os_error_text(::GetLastError()).c_str());
+        std::fprintf(stderr, "%s\n", started.error().text().c_str());
         return std::nullopt;
     }
-    const UniqueHandle process_handle(process.hProcess);
-    const UniqueHandle thread_handle(process.hThread);
-    if (sample) {
-        do {
-            sample_memory(process_handle.get(), run);
-        } while (::WaitForSingleObject(process_handle.get(), 1) == WAIT_TIMEOUT);
-    } else {
-        ::WaitForSingleObject(process_handle.get(), INFINITE);
-    }
+    wine_test::Process& process = **started;
+    ChildRun run;
+    std::optional<std::uint32_t> exit_code;
+    do {
+        if (sample) sample_memory(process.handle(), run);
+    } while (!(exit_code = process.wait_for_exit(sample ? 1 : INFINITE)) && !process.has_exited());
     run.seconds = seconds_since(start);
-    if (sample) sample_memory(process_handle.get(), run);
-    ::GetExitCodeProcess(process_handle.get(), &run.exit_code);
-
-    write_end.reset();
-    char buffer[4096];
-    DWORD count = 0;
-    while (::ReadFile(read_end.get(), buffer, sizeof buffer, &count, nullptr) && count > 0) run.output.append(buffer, count);
+    if (sample) sample_memory(process.handle(), run);
+    run.exit_code = exit_code.value_or(1);
+    run.output = process.standard_output() + process.standard_error();
     return run;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -147,11 +148,12 @@ int wmain(int argc, wchar_t** argv) {
         return 3;
     }
     const Options& options = *parsed;
-    auto [process, start_error] = td::Process::start(options.request);
-    if (!process) {
-        out("error: " + start_error + "\n");
+    auto started = td::Process::start(options.request);
+    if (!started) {
+        out("error: " + started.error().text() + "\n");
         return 3;
     }
+    const std::unique_ptr<td::Process> process = std::move(*started);
     out("started pid " + std::to_string(process->id()) + ": " + td::narrow(process->command_line()) + "\n");
 
     HWND current = nullptr;

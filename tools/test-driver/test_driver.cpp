@@ -15,7 +15,6 @@ constexpr DWORD POLL_MS = 20;
 // true of the program right after a long installation, between showing a message box and entering
 // its message loop; such a message would fail at once on a box that is about to answer.
 constexpr UINT MESSAGE_TIMEOUT_MS = 5000;
-constexpr DWORD PIPE_BUFFER_SIZE = 1 << 20;
 
 struct HandleCloser {
     HANDLE handle;
@@ -27,31 +26,6 @@ struct HandleCloser {
 bool same_name(std::wstring_view a, std::wstring_view b) {
     return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
                                   TRUE) == CSTR_EQUAL;
-}
-
-// The driver's environment with the request's additions, as a CREATE_UNICODE_ENVIRONMENT block.
-std::wstring environment_block(const std::vector<std::pair<std::wstring, std::wstring>>& additions) {
-    std::vector<std::wstring> entries;
-    if (wchar_t* current = ::GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = current; *entry != L'\0'; entry += wcslen(entry) + 1) entries.emplace_back(entry);
-        ::FreeEnvironmentStringsW(current);
-    }
-    for (const auto& [name, value] : additions) {
-        const auto has_name = [&](const std::wstring& entry) {
-            // Entries such as "=C:=C:\" keep their leading '=' as part of the name.
-            const std::size_t equals = entry.find(L'=', 1);
-            return equals != std::wstring::npos && same_name(std::wstring_view(entry).substr(0, equals), name);
-        };
-        std::erase_if(entries, has_name);
-        entries.push_back(name + L"=" + value);
-    }
-    std::wstring block;
-    for (const std::wstring& entry : entries) {
-        block += entry;
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    return block;
 }
 
 std::wstring message_text(HWND window) {
@@ -126,162 +100,42 @@ BOOL CALLBACK collect_child(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+// A 32-bit top-down bitmap to draw on or copy the screen into.
+class Canvas {
+public:
+    Canvas(int width, int height) : dc_(::CreateCompatibleDC(nullptr)), size_(width * height) {
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bits_ = static_cast<std::uint32_t*>(bits);
+        previous_ = ::SelectObject(dc_, bitmap_);
     }
-}
-
-}  // namespace
-
-std::wstring widen(std::string_view text) {
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string narrow(std::wstring_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        append_utf8(out, c);
+    ~Canvas() {
+        ::SelectObject(dc_, previous_);
+        ::DeleteObject(bitmap_);
+        ::DeleteDC(dc_);
     }
-    return out;
-}
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
 
-void append_quoted_argument(std::wstring& command_line, std::wstring_view argument) {
-    const bool quote = argument.empty() || argument.find_first_of(L" \t") != std::wstring_view::npos;
-    if (quote) command_line.push_back(L'"');
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') backslashes = backslashes * 2 + 1;
-        command_line.append(backslashes, L'\\');
-        backslashes = 0;
-        command_line.push_back(c);
-    }
-    command_line.append(quote ? backslashes * 2 : backslashes, L'\\');
-    if (quote) command_line.push_back(L'"');
-}
-
-struct Process::ErrorReader {
-    HANDLE pipe = nullptr;
-    std::string bytes;
-
-    ~ErrorReader() {
-        if (pipe != nullptr) ::CloseHandle(pipe);
+    HDC dc() const { return dc_; }
+    // The colours without the byte that a screen copy leaves undefined.
+    std::vector<std::uint32_t> pixels() const {
+        std::vector<std::uint32_t> colours(bits_, bits_ + (bits_ == nullptr ? 0 : size_));
+        for (std::uint32_t& colour : colours) colour &= 0xFFFFFF;
+        return colours;
     }
 
-    // Non-blocking: a grandchild that inherited the write end must not make the driver hang.
-    void drain() {
-        DWORD available = 0;
-        while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            std::string chunk(available, '\0');
-            DWORD read = 0;
-            if (!::ReadFile(pipe, chunk.data(), available, &read, nullptr) || read == 0) return;
-            bytes.append(chunk.data(), read);
-        }
-    }
+private:
+    HDC dc_;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    std::uint32_t* bits_ = nullptr;
+    int size_;
 };
 
-std::pair<std::unique_ptr<Process>, std::string> Process::start(const LaunchRequest& request) {
-    std::unique_ptr<Process> process(new Process());
-    process->command_line_.push_back(L'"');
-    process->command_line_ += request.program;
-    process->command_line_.push_back(L'"');
-    for (const std::wstring& argument : request.arguments) {
-        process->command_line_.push_back(L' ');
-        append_quoted_argument(process->command_line_, argument);
-    }
-    std::wstring environment = environment_block(request.environment);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    HANDLE error_write = nullptr;
-    if (request.capture_standard_error) {
-        SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-        HANDLE error_read = nullptr;
-        if (!::CreatePipe(&error_read, &error_write, &inheritable, PIPE_BUFFER_SIZE)) {
-            return {nullptr, "CreatePipe failed: " + std::to_string(::GetLastError())};
-        }
-        ::SetHandleInformation(error_read, HANDLE_FLAG_INHERIT, 0);
-        process->error_reader_ = std::make_unique<ErrorReader>();
-        process->error_reader_->pipe = error_read;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdError = error_write;
-    }
-    std::wstring command_line = process->command_line_;
-    PROCESS_INFORMATION info{};
-    const BOOL started = ::CreateProcessW(
-        request.program.c_str(), command_line.data(), nullptr, nullptr, request.capture_standard_error,
-        CREATE_UNICODE_ENVIRONMENT, environment.data(),
-        request.working_directory.empty() ? nullptr : request.working_directory.c_str(), &startup, &info);
-    const DWORD error = ::GetLastError();
-    if (error_write != nullptr) ::CloseHandle(error_write);
-    if (!started) return {nullptr, "CreateProcessW failed with error " + std::to_string(error)};
-    ::CloseHandle(info.hThread);
-    process->process_ = info.hProcess;
-    process->id_ = info.dwProcessId;
-    return {std::move(process), std::string()};
-}
-
-Process::~Process() {
-    if (process_ == nullptr) return;
-    terminate();
-    ::CloseHandle(process_);
-}
-
-std::optional<std::uint32_t> Process::wait_for_exit(DWORD timeout_ms) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    for (;;) {
-        if (error_reader_) error_reader_->drain();
-        const ULONGLONG now = ::GetTickCount64();
-        const DWORD slice = now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, POLL_MS));
-        if (::WaitForSingleObject(process_, slice) == WAIT_OBJECT_0) break;
-        if (slice == 0) return std::nullopt;
-    }
-    if (error_reader_) error_reader_->drain();
-    DWORD code = 0;
-    if (!::GetExitCodeProcess(process_, &code)) return std::nullopt;
-    return code;
-}
-
-bool Process::has_exited() const { return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
-
-void Process::terminate() {
-    if (has_exited()) return;
-    ::TerminateProcess(process_, 0xDEAD);
-    ::WaitForSingleObject(process_, 10000);
-}
-
-std::string Process::standard_error() {
-    if (!error_reader_) return {};
-    error_reader_->drain();
-    return error_reader_->bytes;
-}
+}  // namespace
 
 ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored) {
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
@@ -361,6 +215,44 @@ std::optional<std::wstring> message_box_text(HWND box) {
     HWND text = ::GetDlgItem(box, 0xFFFF);
     if (text == nullptr) return std::nullopt;
     return window_text(text);
+}
+
+BoxIcon message_box_icon(HWND box, DWORD timeout_ms) {
+    HWND icon = nullptr;
+    for (const Control& control : controls(box)) {
+        const LONG type = ::GetWindowLongW(control.window, GWL_STYLE) & SS_TYPEMASK;
+        if (control.visible && same_name(control.class_name, L"Static") && type == SS_ICON) icon = control.window;
+    }
+    RECT area{};
+    if (icon == nullptr || !::GetWindowRect(icon, &area)) return BoxIcon::None;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const std::pair<BoxIcon, const wchar_t*> system_icons[] = {{BoxIcon::Error, IDI_ERROR},
+                                                               {BoxIcon::Warning, IDI_WARNING},
+                                                               {BoxIcon::Information, IDI_INFORMATION},
+                                                               {BoxIcon::Question, IDI_QUESTION}};
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+    do {
+        Canvas screen(width, height);
+        HDC screen_dc = ::GetDC(nullptr);
+        ::BitBlt(screen.dc(), 0, 0, width, height, screen_dc, area.left, area.top, SRCCOPY);
+        ::ReleaseDC(nullptr, screen_dc);
+        const std::vector<std::uint32_t> shown = screen.pixels();
+        if (shown.empty()) return BoxIcon::Other;
+        for (const auto& [name, id] : system_icons) {
+            // The corner of every system icon is transparent: it shows the box's background.
+            Canvas drawn(width, height);
+            const COLORREF background = RGB(shown[0] >> 16 & 0xFF, shown[0] >> 8 & 0xFF, shown[0] & 0xFF);
+            HBRUSH brush = ::CreateSolidBrush(background);
+            const RECT all{0, 0, width, height};
+            ::FillRect(drawn.dc(), &all, brush);
+            ::DeleteObject(brush);
+            ::DrawIconEx(drawn.dc(), 0, 0, ::LoadIconW(nullptr, id), width, height, 0, nullptr, DI_NORMAL);
+            if (drawn.pixels() == shown) return name;
+        }
+        ::Sleep(POLL_MS);
+    } while (::GetTickCount64() < deadline);
+    return BoxIcon::Other;
 }
 
 std::vector<Control> buttons(HWND dialog) {

@@ -7,65 +7,20 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
+
+#include "process.hpp"
 
 namespace mirel::test_driver {
 
-// UTF-16 <-> UTF-8 for the driver's own use (reporting, test expectations).
-std::wstring widen(std::string_view text);
-std::string narrow(std::wstring_view text);
-
-// One argument appended to a command line so that CommandLineToArgvW gives it back unchanged.
-void append_quoted_argument(std::wstring& command_line, std::wstring_view argument);
-
-struct LaunchRequest {
-    std::wstring program;                 // a Windows path
-    std::vector<std::wstring> arguments;  // kept as UTF-16, so that they may be ill-formed on purpose
-    // Added to (or replacing, by name without regard to case) the driver's own environment.
-    std::vector<std::pair<std::wstring, std::wstring>> environment;
-    std::wstring working_directory;  // empty: the driver's own
-    bool capture_standard_error = false;
-};
-
-// A started program. Destroying it ends the program if it still runs, so that a failed test
-// never leaves a dialog waiting for input.
-class Process {
-public:
-    // Starts the program or returns a description of why it could not be started.
-    static std::pair<std::unique_ptr<Process>, std::string> start(const LaunchRequest& request);
-
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    DWORD id() const noexcept { return id_; }
-    HANDLE handle() const noexcept { return process_; }
-    const std::wstring& command_line() const noexcept { return command_line_; }
-
-    // The full 32-bit exit code once the program has ended within the time, else nothing.
-    std::optional<std::uint32_t> wait_for_exit(DWORD timeout_ms);
-    bool has_exited() const;
-    void terminate();
-
-    // Everything the program wrote to its standard error stream, as bytes; complete once the
-    // program has ended (the read side is drained by a thread of its own, so a chatty program
-    // never blocks on a full pipe).
-    std::string standard_error();
-
-private:
-    Process() = default;
-    struct ErrorReader;
-
-    HANDLE process_ = nullptr;
-    DWORD id_ = 0;
-    std::wstring command_line_;
-    std::unique_ptr<ErrorReader> error_reader_;
-};
+// The driver starts and watches programs with the tests' process helper.
+using wine_test::LaunchRequest;
+using wine_test::narrow;
+using wine_test::Process;
+using wine_test::widen;
 
 // How a wait for the program's end came out. A program that shows a window while the caller
 // expects it to end would wait for a user that never comes: that window is returned instead.
@@ -106,6 +61,13 @@ std::vector<Control> controls(HWND dialog);
 
 // A message box's text: its static control 65535. Nothing when the window has no such control.
 std::optional<std::wstring> message_box_text(HWND box);
+
+// The standard icon that a message box shows. A box's icon is a static control whose icon handle
+// means nothing in another process under Wine, so the icon is told by its pixels on the screen:
+// they must equal one of the system's icons drawn on the box's background. Waits up to
+// `timeout_ms` for the box to be painted; Other when no system icon matches.
+enum class BoxIcon { None, Error, Warning, Information, Question, Other };
+BoxIcon message_box_icon(HWND box, DWORD timeout_ms = 5000);
 
 // The buttons of a dialog (class "Button"), with their texts.
 std::vector<Control> buttons(HWND dialog);

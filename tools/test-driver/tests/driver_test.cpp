@@ -27,8 +27,8 @@ TEST(TestDriver, ReadsAndClicksAWindowWhoseThreadIsOnlyNowReadingItsQueue) {
   request.program = busy_window_program();
   ASSERT_FALSE(request.program.empty()) << "MIREL_TEST_BUSY_WINDOW is not set";
   request.arguments = {std::to_wstring(BUSY_MS)};
-  auto [process, error] = Process::start(request);
-  ASSERT_TRUE(process) << error;
+  const auto process = wine_test::start_process(request);
+  ASSERT_TRUE(process);
 
   // Found without asking the window anything: its thread is not answering yet.
   const HWND window = wait_for_any_window(process->id(), 30'000);

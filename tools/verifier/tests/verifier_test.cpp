@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "signature_verifier.hpp"
+#include "wine_files.hpp"
 
 namespace mirel::verifier {
 namespace {
@@ -165,36 +166,6 @@ TEST(InvocationRule, RequiresTheModuleDirectoryOnceAndExactly) {
 
 // --- the verifier as a child process ---------------------------------------------------------
 
-std::wstring windows_path_from_environment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr || *value != '/') {
-    return {};
-  }
-  // Wine maps the Linux root to drive Z:.
-  std::wstring path = L"Z:";
-  for (const char* c = value; *c != '\0'; ++c) {
-    path += *c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  }
-  return path;
-}
-
-std::wstring quoted(const std::wstring& argument) {
-  const bool quote = argument.empty() || argument.find_first_of(L" \t") != std::wstring::npos;
-  std::wstring out = quote ? L"\"" : L"";
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    out += c;
-    backslashes = 0;
-  }
-  out.append(quote ? backslashes * 2 : backslashes, L'\\');
-  return quote ? out + L"\"" : out;
-}
-
 struct Outcome {
   DWORD code = 0xFFFFFFFF;
   std::string output;
@@ -203,9 +174,13 @@ struct Outcome {
 class VerifierProcess : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    verifier_ = windows_path_from_environment("MIREL_TEST_VERIFIER");
-    inputs_ = windows_path_from_environment("MIREL_TEST_INPUTS");
-    unsigned_ = windows_path_from_environment("MIREL_TEST_UNSIGNED");
+    const auto from_environment = [](const char* name) {
+      const char* value = std::getenv(name);
+      return value == nullptr ? std::wstring() : wine_test::windows_path(value);
+    };
+    verifier_ = from_environment("MIREL_TEST_VERIFIER");
+    inputs_ = from_environment("MIREL_TEST_INPUTS");
+    unsigned_ = from_environment("MIREL_TEST_UNSIGNED");
     scratch_ = inputs_ + L"\\scratch-" + std::to_wstring(GetCurrentProcessId());
     fs::create_directories(scratch_);
   }
@@ -226,53 +201,22 @@ class VerifierProcess : public testing::Test {
   }
 
   // Runs program with the given arguments; the environment is this process's own without any
-  // PSModulePath, plus extra. Standard output and error are captured.
+  // PSModulePath, plus extra ("NAME=VALUE" entries).
   static Outcome run(const std::wstring& program, const std::vector<std::wstring>& arguments,
                      const std::vector<std::wstring>& extra) {
-    std::wstring command_line = L"\"" + program + L"\"";
-    for (const std::wstring& argument : arguments) {
-      command_line += L" " + quoted(argument);
-    }
-    std::wstring block;
-    wchar_t* own = GetEnvironmentStringsW();
-    for (const wchar_t* entry = own; *entry != L'\0'; entry += wcslen(entry) + 1) {
-      if (_wcsnicmp(entry, L"PSModulePath=", 13) != 0) {
-        block.append(entry).push_back(L'\0');
-      }
-    }
-    FreeEnvironmentStringsW(own);
+    wine_test::LaunchRequest request;
+    request.program = program;
+    request.arguments = arguments;
+    request.removed_environment = {L"PSModulePath"};
     for (const std::wstring& entry : extra) {
-      block.append(entry).push_back(L'\0');
+      request.environment.emplace_back(entry.substr(0, entry.find(L'=')), entry.substr(entry.find(L'=') + 1));
     }
-    block.push_back(L'\0');
-
-    const std::wstring output_path = scratch_ + L"\\output-" + std::to_wstring(++runs_) + L".txt";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE output =
-        CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(output, INVALID_HANDLE_VALUE);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION process{};
+    request.capture_standard_output = request.capture_standard_error = true;
+    const auto process = wine_test::start_process(request);
+    if (!process) return {};
     Outcome outcome;
-    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr,
-                       &startup, &process)) {
-      EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-      GetExitCodeProcess(process.hProcess, &outcome.code);
-      CloseHandle(process.hThread);
-      CloseHandle(process.hProcess);
-    } else {
-      ADD_FAILURE() << "CreateProcessW failed with " << GetLastError();
-    }
-    CloseHandle(output);
-    std::ifstream text(fs::path(output_path), std::ios::binary);
-    outcome.output.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+    outcome.code = process->wait_for_exit(60000).value_or(outcome.code);
+    outcome.output = process->standard_output() + process->standard_error();
     return outcome;
   }
 
@@ -322,13 +266,31 @@ class VerifierProcess : public testing::Test {
   static inline std::wstring inputs_;
   static inline std::wstring unsigned_;
   static inline std::wstring scratch_;
-  static inline int runs_ = 0;
 };
 
-TEST_F(VerifierProcess, AcceptsAMicrosoftSignatureFromTheTrustedRoot) {
-  for (const wchar_t* leaf : {L"microsoft", L"microsoft-last"}) {
-    const Outcome outcome = verify(signed_input(leaf));
-    EXPECT_EQ(outcome.code, 0u) << testing::PrintToString(std::wstring(leaf)) << outcome.output;
+TEST_F(VerifierProcess, AcceptsOnlyAnUnchangedMicrosoftSignatureFromTheTrustedRoot) {
+  const struct {
+    std::wstring file;
+    DWORD code;
+    const char* reason;
+  } cases[] = {
+      {signed_input(L"microsoft"), 0, ""},
+      {signed_input(L"microsoft-last"), 0, ""},
+      {unsigned_, 1, "WinVerifyTrust failed"},
+      {scratch_ + L"\\no-such-file.exe", 1, "WinVerifyTrust failed"},
+      {damaged_copy(L"microsoft", Damage::Code), 1, "WinVerifyTrust failed"},
+      {damaged_copy(L"microsoft", Damage::Signature), 1, "WinVerifyTrust failed"},
+      {signed_input(L"other-org"), 1,
+       "not Microsoft Corporation: CN=Mirel Test Other Org Signing (test only), O=Oruvan Test Org"},
+      {signed_input(L"microsoft-extra"), 1,
+       "not Microsoft Corporation: CN=Mirel Test Extra Signing (test only), O=Microsoft Corporation "
+       "Extra"},
+      {signed_input(L"untrusted-microsoft"), 1, "chain is not trusted"},
+  };
+  for (const auto& item : cases) {
+    const Outcome outcome = verify(item.file);
+    EXPECT_EQ(outcome.code, item.code) << testing::PrintToString(item.file) << outcome.output;
+    EXPECT_NE(outcome.output.find(item.reason), std::string::npos) << outcome.output;
   }
 }
 
@@ -340,44 +302,6 @@ TEST_F(VerifierProcess, ReadsAFileThatTheCallerHoldsSharedForReadingOnly) {
   const Outcome outcome = verify(path);
   CloseHandle(held);
   EXPECT_EQ(outcome.code, 0u) << outcome.output;
-}
-
-TEST_F(VerifierProcess, RejectsMissingBrokenAndChangedSignatures) {
-  struct Case {
-    std::wstring file;
-    const char* reason;
-  };
-  const Case cases[] = {
-      {unsigned_, "WinVerifyTrust failed"},
-      {scratch_ + L"\\no-such-file.exe", "WinVerifyTrust failed"},
-      {damaged_copy(L"microsoft", Damage::Code), "WinVerifyTrust failed"},
-      {damaged_copy(L"microsoft", Damage::Signature), "WinVerifyTrust failed"},
-  };
-  for (const Case& item : cases) {
-    const Outcome outcome = verify(item.file);
-    EXPECT_EQ(outcome.code, 1u) << testing::PrintToString(item.file);
-    EXPECT_NE(outcome.output.find(item.reason), std::string::npos) << outcome.output;
-  }
-}
-
-TEST_F(VerifierProcess, RejectsOtherSignersAndUntrustedChains) {
-  struct Case {
-    const wchar_t* leaf;
-    const char* reason;
-  };
-  for (const Case& item : {
-           Case{L"other-org",
-                "not Microsoft Corporation: CN=Mirel Test Other Org Signing (test only), O=Oruvan "
-                "Test Org"},
-           Case{L"microsoft-extra",
-                "not Microsoft Corporation: CN=Mirel Test Extra Signing (test only), O=Microsoft "
-                "Corporation Extra"},
-           Case{L"untrusted-microsoft", "chain is not trusted"},
-       }) {
-    const Outcome outcome = verify(signed_input(item.leaf));
-    EXPECT_EQ(outcome.code, 1u) << testing::PrintToString(std::wstring(item.leaf));
-    EXPECT_NE(outcome.output.find(item.reason), std::string::npos) << outcome.output;
-  }
 }
 
 TEST_F(VerifierProcess, RefusesAWrongInvocationBeforeLookingAtTheFile) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace mirel::dialog_test {
 
 namespace td = test_driver;
@@ -26,32 +28,8 @@ const ModeDialogTexts TURKISH = {
     L"Mirel kurulumu tamamlanamadı.",
 };
 
-namespace {
-
-std::string visible_windows_report(DWORD process_id) {
-    std::string report;
-    for (HWND window : td::visible_windows(process_id)) report += td::describe_window(window);
-    return report.empty() ? "no window is visible" : report;
-}
-
-}  // namespace
-
-bool ends_with(std::wstring_view text, std::wstring_view end) {
-    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 wine_test::Environment missing_temp(const wine_test::TempDir& temp) {
     return wine_test::temp_environment(temp.child(L"missing"));
-}
-
-HWND await_window(td::Process& process, const std::wstring& caption) {
-    HWND window = td::wait_for_window(process.id(), caption, wine_test::WINDOW_TIMEOUT_MS);
-    if (window == nullptr) {
-        ADD_FAILURE() << "no window \"" << td::narrow(caption) << "\"; "
-                      << (process.has_exited() ? "the program has ended; " : "")
-                      << visible_windows_report(process.id());
-    }
-    return window;
 }
 
 void expect_mode_dialog(HWND dialog, const ModeDialogTexts& texts) {
@@ -67,29 +45,8 @@ void expect_mode_dialog(HWND dialog, const ModeDialogTexts& texts) {
     std::vector<std::pair<int, std::string>> links;
     for (const td::Control& button : td::buttons(dialog)) links.emplace_back(button.id, td::narrow(button.text));
     EXPECT_EQ(links, (std::vector<std::pair<int, std::string>>{{BASIC, td::narrow(texts.basic)},
-                                                              {ADVANCED, td::narrow(texts.advanced)},
-                                                              {CANCEL, td::narrow(texts.cancel)}}));
-}
-
-void click_and_wait(HWND window, int id) {
-    ASSERT_TRUE(td::click_button(window, id)) << "no button " << id;
-    EXPECT_TRUE(td::wait_for_window_gone(window, wine_test::WINDOW_TIMEOUT_MS)) << "button " << id;
-}
-
-void press_and_wait(HWND window, td::Key key) {
-    ASSERT_TRUE(td::press_key(window, key));
-    EXPECT_TRUE(td::wait_for_window_gone(window, wine_test::WINDOW_TIMEOUT_MS));
-}
-
-void expect_end_without_window(td::Process& process, std::uint32_t exit_code, HWND ignored) {
-    const td::ExitWatch end = td::wait_for_exit_without_window(process, wine_test::EXIT_TIMEOUT_MS, ignored);
-    if (end.window != nullptr) {
-        td::settle(process.handle(), end.window);
-        ADD_FAILURE() << "a further window appeared: " << td::describe_window(end.window);
-        return;
-    }
-    ASSERT_TRUE(end.exit_code.has_value()) << "the program did not end";
-    EXPECT_EQ(*end.exit_code, exit_code);
+                                                               {ADVANCED, td::narrow(texts.advanced)},
+                                                               {CANCEL, td::narrow(texts.cancel)}}));
 }
 
 std::wstring expect_failure_box(HWND box, const ModeDialogTexts& texts) {
@@ -108,6 +65,7 @@ std::wstring expect_failure_box(HWND box, const ModeDialogTexts& texts) {
     std::vector<int> ids;
     for (const td::Control& button : td::buttons(box)) ids.push_back(button.id);
     EXPECT_EQ(ids, std::vector<int>{IDOK});
+    EXPECT_EQ(td::message_box_icon(box), td::BoxIcon::Error);
     return text->substr(heading.size());
 }
 
@@ -118,6 +76,32 @@ std::wstring expect_failure_after_dialog(td::Process& process, const ModeDialogT
     click_and_wait(box, IDOK);
     expect_end_without_window(process, 1);
     return detail;
+}
+
+void expect_run(const DialogRun& run) {
+    SCOPED_TRACE(run.name);
+    wine_test::TempDir temp;
+    auto setup = wine_test::start_setup(
+        run.arguments, run.missing_temp ? missing_temp(temp) : wine_test::temp_environment(temp.path()), false,
+        run.program ? wine_test::built_program(run.program) : std::wstring());
+    ASSERT_TRUE(setup);
+    if (run.dialog != nullptr) {
+        HWND dialog = await_window(*setup, run.dialog->title);
+        ASSERT_NE(dialog, nullptr);
+        expect_mode_dialog(dialog, *run.dialog);
+        if (const int* id = std::get_if<int>(&run.answer)) {
+            click_and_wait(dialog, *id);
+        } else {
+            press_and_wait(dialog, std::get<td::Key>(run.answer));
+        }
+    }
+    if (run.failure == nullptr) {
+        expect_end_without_window(*setup, 0);
+    } else {
+        const std::string detail = td::narrow(expect_failure_after_dialog(*setup, *run.failure));
+        EXPECT_TRUE(std::regex_match(detail, std::regex(run.detail))) << detail;
+    }
+    EXPECT_TRUE(temp.entries().empty());
 }
 
 }  // namespace mirel::dialog_test

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <fstream>
 #include <sstream>
@@ -18,41 +17,25 @@
 #include "common/win32.hpp"
 #include "inspection/inspect_packages.hpp"
 #include "inspection/web_runtime.hpp"
+#include "wine_files.hpp"
 
 namespace mirel {
 namespace {
 
-std::string windows_path(std::string path) {
-    std::ranges::replace(path, '/', '\\');
-    return path;
-}
-
-const std::string SAMPLES = windows_path(MIREL_SAMPLE_PACKAGES);
-const std::string VARIANTS = windows_path(MIREL_PACKAGE_VARIANTS);
+const std::string SAMPLES = from_wide(wine_test::windows_path(MIREL_SAMPLE_PACKAGES));
+const std::string VARIANTS = from_wide(wine_test::windows_path(MIREL_PACKAGE_VARIANTS));
 
 std::vector<std::byte> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> result(bytes.size());
-    std::ranges::transform(bytes, result.begin(), [](char c) { return static_cast<std::byte>(c); });
-    return result;
+    const std::string bytes = wine_test::read_file(to_wide(path));
+    return std::vector<std::byte>(reinterpret_cast<const std::byte*>(bytes.data()),
+                                  reinterpret_cast<const std::byte*>(bytes.data() + bytes.size()));
 }
 
 // The names of this process's staging directories still present in the temporary directory.
-std::vector<std::string> leftovers() {
-    std::array<wchar_t, MAX_PATH + 1> temp{};
-    const DWORD length = ::GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
-    const std::string pattern = join_path(from_wide(std::wstring_view(temp.data(), length)),
-                                          "MirelSetup-" + std::to_string(::GetCurrentProcessId()) + "-*");
-    std::vector<std::string> names;
-    WIN32_FIND_DATAW found{};
-    HANDLE search = ::FindFirstFileW(to_wide(pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        names.push_back(from_wide(found.cFileName));
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return names;
+std::vector<std::wstring> leftovers() {
+    wchar_t temp[MAX_PATH + 1];
+    return wine_test::entries(std::wstring(temp, ::GetTempPathW(MAX_PATH + 1, temp)),
+                              L"MirelSetup-" + std::to_wstring(::GetCurrentProcessId()) + L"-*");
 }
 
 // inspect_payloads on the two package files of `directory`, as the program does on its own;

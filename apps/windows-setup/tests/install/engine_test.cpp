@@ -18,6 +18,7 @@ namespace {
 using wine_test::exists;
 using wine_test::own_directory;
 using wine_test::read_file;
+using wine_test::same_path;
 using wine_test::system_directory;
 using wine_test::windows_directory;
 
@@ -37,10 +38,6 @@ void remove_engine(const std::wstring& directory) {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(::DeleteFileW(path.c_str())) << from_wide(path) << ": " << ::GetLastError();
-}
-
-bool same_path(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 class InstallerEngine : public ::testing::Test {
@@ -125,35 +122,33 @@ TEST_F(InstallerEngine, BasicAndAdvancedCommandLinesReachTheEngineExactly) {
     }
 }
 
-TEST_F(InstallerEngine, StartsTheSystemDirectoryCopyFirst) {
-    place_engine(system_directory());
-    place_engine(windows_directory());
-    ASSERT_TRUE(run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic).has_value());
-    EXPECT_TRUE(same_path(record().program, system_directory() + ENGINE_NAME)) << from_wide(record().program);
-    remove_engine(windows_directory());
-}
-
-TEST_F(InstallerEngine, FallsBackToTheWindowsDirectory) {
-    place_engine(windows_directory());
-    const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Advanced);
-    remove_engine(windows_directory());
-    ASSERT_TRUE(code.has_value()) << code.error().text();
-    EXPECT_TRUE(same_path(record().program, windows_directory() + ENGINE_NAME)) << from_wide(record().program);
-}
-
-TEST_F(InstallerEngine, NeverRunsACopyBesideTheProgramInTheCurrentDirectoryOrOnThePath) {
-    place_engine(own_directory());
-    place_engine(scratch_);
+TEST_F(InstallerEngine, RunsTheSystemDirectorysCopyElseTheWindowsDirectorysAndNoOther) {
+    // Copies in the current directory, beside the program and on the path never run.
     ASSERT_TRUE(::SetCurrentDirectoryW(scratch_.c_str()));
     wchar_t path[32768];
     const std::wstring original_path(path, ::GetEnvironmentVariableW(L"PATH", path, 32768));
     ::SetEnvironmentVariableW(L"PATH", (scratch_ + L";" + own_directory() + L";" + original_path).c_str());
-
-    const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
+    const struct {
+        std::vector<std::wstring> copies;
+        std::wstring runs;  // empty: none
+    } cases[] = {{{system_directory(), windows_directory(), scratch_, own_directory()}, system_directory()},
+                 {{windows_directory(), scratch_, own_directory()}, windows_directory()},
+                 {{scratch_, own_directory()}, L""}};
+    for (const auto& c : cases) {
+        for (const std::wstring& directory : c.copies) place_engine(directory);
+        ::DeleteFileW(record_.c_str());
+        const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
+        for (const std::wstring& directory : c.copies) remove_engine(directory);
+        if (c.runs.empty()) {
+            ASSERT_FALSE(code.has_value());
+            EXPECT_EQ(code.error().text(), "program not found");
+            EXPECT_FALSE(exists(record_));
+        } else {
+            ASSERT_TRUE(code.has_value()) << code.error().text();
+            EXPECT_TRUE(same_path(record().program, c.runs + ENGINE_NAME)) << from_wide(record().program);
+        }
+    }
     ::SetEnvironmentVariableW(L"PATH", original_path.c_str());
-    ASSERT_FALSE(code.has_value());
-    EXPECT_EQ(code.error().text(), "program not found");
-    EXPECT_FALSE(exists(record_));
 }
 
 TEST_F(InstallerEngine, NulInThePackagePathStartsNothing) {

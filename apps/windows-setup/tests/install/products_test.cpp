@@ -106,35 +106,22 @@ TEST_F(InstalledApplication, ALinkToAProgramIsAcceptedAndADanglingLinkIsNot) {
 }
 
 TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
-    const std::wstring scratch = wine_test::make_temp_directory(L"product-launch");
-    const std::wstring record = scratch + L"\\record.txt";
+    const wine_test::TempDir scratch(L"product-launch");
+    const std::wstring record = scratch.child(L"record.txt");
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", record.c_str());
-
     for (const char* code : {SLASH_PRODUCT, LINK_PRODUCT}) {
         ::DeleteFileW(record.c_str());
         const Result<std::string> found = find_installed_application(code);
         ASSERT_TRUE(found.has_value()) << found.error().text();
         const Status launched = launch_application(*found, LanguageTexts{{TextKey::launchFailed, "no"}});
         ASSERT_TRUE(launched.has_value()) << launched.error().text();
-        for (int i = 0; i < 100 && wine_test::read_file(record).find('\n') == std::string::npos; ++i) ::Sleep(100);
-        const std::string text = wine_test::read_file(record);
+        const std::string text = wine_test::read_file_holding(record, "\n", 10'000);
         ASSERT_NE(text.find('\n'), std::string::npos) << *found << " did not start";
         // The program's own path is the one that was launched (a link's path, not its target).
-        EXPECT_EQ(::CompareStringOrdinal(wine_test::widen(text.substr(text.find('\n') + 1)).c_str(), -1,
-                                         to_wide(*found).c_str(), -1, TRUE),
-                  CSTR_EQUAL)
-            << text;
+        EXPECT_TRUE(wine_test::same_path(wine_test::widen(text.substr(text.find('\n') + 1)), to_wide(*found))) << text;
     }
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", nullptr);
-    ::Sleep(200);
-    wine_test::remove_tree(scratch);
 }
-
-}  // namespace
-}  // namespace mirel
-
-namespace mirel {
-namespace {
 
 constexpr const char* SAMPLE_FOLDER = MIREL_TEST_SAMPLE_FOLDER;
 
@@ -150,7 +137,8 @@ std::string sample_product_code(const std::wstring& package) {
         ::MsiViewExecute(view, 0) == ERROR_SUCCESS && ::MsiViewFetch(view, &record) == ERROR_SUCCESS) {
         wchar_t value[64];
         DWORD size = 64;
-        if (::MsiRecordGetStringW(record, 1, value, &size) == ERROR_SUCCESS) code = from_wide(std::wstring_view(value, size));
+        if (::MsiRecordGetStringW(record, 1, value, &size) == ERROR_SUCCESS)
+            code = from_wide(std::wstring_view(value, size));
     }
     if (record != 0) ::MsiCloseHandle(record);
     if (view != 0) ::MsiCloseHandle(view);
@@ -180,8 +168,8 @@ TEST(SamplePackage, InstalledByTheEngineThenFoundAndLaunched) {
 
         const Status launched = launch_application(*found, load_language_texts(UiLanguage::English));
         ASSERT_TRUE(launched.has_value()) << launched.error().text();
-        for (int i = 0; i < 100 && wine_test::read_file(marker).empty(); ++i) ::Sleep(100);
-        EXPECT_NE(wine_test::read_file(marker).find("mirel-desktop.exe"), std::string::npos)
+        EXPECT_NE(wine_test::read_file_holding(marker, "mirel-desktop.exe", 10'000).find("mirel-desktop.exe"),
+                  std::string::npos)
             << "the program did not start";
 
         remove_product(code.c_str());

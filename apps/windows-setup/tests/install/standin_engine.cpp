@@ -11,22 +11,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "process.hpp"
+
 namespace {
 
-std::wstring environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 4096);
-    return length == 0 || length >= 4096 ? std::wstring() : std::wstring(buffer, length);
-}
+using mirel::wine_test::narrow;
 
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
+std::wstring environment(const wchar_t* name) {
+    return mirel::wine_test::environment_variable(name).value_or(L"");
 }
 
 void write_all(HANDLE file, const std::string& bytes) {
@@ -37,29 +29,31 @@ void write_all(HANDLE file, const std::string& bytes) {
 }  // namespace
 
 int wmain() {
-    const std::wstring record = environment(L"MIREL_STANDIN_RECORD");
-    if (!record.empty()) {
-        wchar_t module[32768];
-        const DWORD length = ::GetModuleFileNameW(nullptr, module, 32768);
-        HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 90;
-        write_all(file, utf8(::GetCommandLineW()) + "\n" + utf8(std::wstring(module, length)));
-        ::CloseHandle(file);
-    }
-    const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
-    if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), utf8(text));
-
+    // Before the main record, which a test waits for.
     const std::wstring cwd_record = environment(L"MIREL_STANDIN_CWD");
     if (!cwd_record.empty()) {
         wchar_t directory[32768];
         const DWORD length = ::GetCurrentDirectoryW(32768, directory);
         HANDLE file = ::CreateFileW(cwd_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 91;
-        write_all(file, utf8(std::wstring(directory, length)));
+        write_all(file, narrow(std::wstring(directory, length)));
         ::CloseHandle(file);
     }
+    const std::wstring record = environment(L"MIREL_STANDIN_RECORD");
+    if (!record.empty()) {
+        wchar_t module[32768];
+        const DWORD length = ::GetModuleFileNameW(nullptr, module, 32768);
+        HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 90;
+        write_all(file, narrow(::GetCommandLineW()) + "\n" + narrow(std::wstring(module, length)));
+        ::CloseHandle(file);
+    }
+    const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
+    if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), narrow(text));
+
     const std::wstring signal = environment(L"MIREL_STANDIN_SIGNAL");
-    if (!signal.empty()) ::SetEvent(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(std::wcstoll(signal.c_str(), nullptr, 10))));
+    if (!signal.empty())
+        ::SetEvent(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(std::wcstoll(signal.c_str(), nullptr, 10))));
 
     const std::wstring code = environment(L"MIREL_STANDIN_EXIT");
     const long long value = code.empty() ? 0 : std::wcstoll(code.c_str(), nullptr, 10);

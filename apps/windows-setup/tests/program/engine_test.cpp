@@ -1,8 +1,11 @@
 // The whole program against a stand-in installer engine (this prefix's system32\msiexec.exe): the
-// command line that the program gives the engine, and what each engine exit code leads to.
+// command line that each answer to the mode dialog gives the engine, and what each engine exit
+// code leads to. The stand-in installs nothing, so the application is never started.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <variant>
 
 #include "program_support.hpp"
 
@@ -11,159 +14,122 @@ namespace {
 
 const std::wstring TITLE = L"Mirel - Oruvan Setup";
 const std::wstring FAILED = L"Mirel installation could not be completed.";
-const std::wstring LAUNCH_QUESTION = L"Mirel is installed. Would you like to launch it now?";
-const std::wstring REBOOT_QUESTION =
-    L"Mirel is installed. Windows requires a restart. Would you like to launch it now?";
+const std::wstring LAUNCH = L"Mirel is installed. Would you like to launch it now?";
+const std::wstring REBOOT = L"Mirel is installed. Windows requires a restart. Would you like to launch it now?";
 
-// One run of the program up to the engine: the mode dialog answered with `mode_button`, the
-// stand-in engine told to exit with `engine_exit`.
-class StandInEngine : public ::testing::Test {
+struct EngineRun {
+    const char* name;
+    std::variant<int, td::Key> mode;  // the answer to the mode dialog
+    const wchar_t* engine_exit;
+    const std::wstring* question = nullptr;  // asked after the engine, answered with `answer`
+    int answer = IDNO;
+    const wchar_t* failure = nullptr;  // the failure box's detail; the run then ends with 1
+    bool wait_pid = false;             // "--wait-pid=" a running process, without "--update"
+    const wchar_t* temp_leaf = L"temp";
+};
+
+const EngineRun RUNS[] = {
+    {"BasicIsPassive", BASIC_BUTTON, L"0", &LAUNCH},
+    {"AdvancedShowsTheEnginesInterface", ADVANCED_BUTTON, L"0", &LAUNCH},
+    // Return takes the default link, Basic: the passive switch tells it from Advanced.
+    {"ReturnIsBasic", td::Key::Return, L"0", &LAUNCH},
+    // Only an update waits for a parent: this run goes on while the named process still runs.
+    {"AWaitPidWithoutUpdateIsNotWaitedFor", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, true},
+    {"APathWithASpaceIsQuoted", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"Test User temp"},
+    {"RestartInitiatedAsksTheRebootQuestion", BASIC_BUTTON, L"1641", &REBOOT},
+    {"RestartRequiredAsksTheRebootQuestion", ADVANCED_BUTTON, L"3010", &REBOOT},
+    {"CancelledInsideTheEngineEndsQuietly", BASIC_BUTTON, L"1602"},
+    {"TheGeneralFailureIsReportedWithItsCode", BASIC_BUTTON, L"1603", nullptr, IDNO,
+     L"Mirel installation could not be completed. (1603)"},
+    {"ACrashIsReportedWithItsNegativeCode", ADVANCED_BUTTON, L"3221225477", nullptr, IDNO,  // 0xC0000005
+     L"Mirel installation could not be completed. (-1073741819)"},
+    // Windows Installer knows no install location of a product that the stand-in "installed".
+    {"YesLooksTheProductUp", BASIC_BUTTON, L"0", &LAUNCH, IDYES, L"install_location"},
+    {"YesAfterARestartRequiredLooksTheProductUp", BASIC_BUTTON, L"3010", &REBOOT, IDYES, L"install_location"},
+};
+
+class StandInEngine : public ::testing::TestWithParam<EngineRun> {
 protected:
-    explicit StandInEngine(std::wstring_view temp_leaf = L"temp") : folder_(temp_leaf) {}
+    StandInEngine() : folder_(GetParam().temp_leaf) {}
 
-    void SetUp() override {
-        ASSERT_TRUE(exists(system_directory() + L"\\msiexec.exe"));
-        record_ = folder_.scratch() + L"\\engine.txt";
-    }
+    void SetUp() override { ASSERT_TRUE(exists(system_directory() + L"\\msiexec.exe")); }
     void TearDown() override {
         // A run cut short by a failed expectation is ended here and leaves its staging behind.
         if (setup_ && !setup_->has_exited()) return;
         EXPECT_TRUE(folder_.staging_directories().empty()) << "a staging directory was left behind";
     }
 
-    void run_to_engine(int mode_button, const std::wstring& engine_exit) {
-        setup_ = start_setup(setup_program(), {}, folder_,
-                             {{L"MIREL_STANDIN_RECORD", record_}, {L"MIREL_STANDIN_EXIT", engine_exit}});
-        ASSERT_TRUE(setup_);
-        const HWND dialog = wait_for_mode_dialog(setup_->id(), TITLE);
-        ASSERT_NE(dialog, nullptr) << "no mode dialog";
-        ASSERT_TRUE(press(dialog, mode_button));
-    }
-
-    // The engine's command line, as the stand-in recorded it.
+    // The engine's command line as the stand-in recorded it, with the staging directory's time
+    // (known only to the program) written as "T".
     std::string engine_command_line() const {
-        const std::string record = read_file(record_);
-        return record.substr(0, record.find('\n'));
-    }
-
-    // The command line that the program must give the engine for its package "<temp>\MirelSetup-
-    // <pid>-<time>-0\en.msi", with the time (only known to the program) replaced by "T".
-    std::string engine_command_line_with_time_masked() const {
-        const std::string line = engine_command_line();
+        const std::string record = read_file(folder_.scratch() + L"\\engine.txt");
+        const std::string line = record.substr(0, record.find('\n'));
         const std::string marker = "\\MirelSetup-" + std::to_string(setup_->id()) + "-";
-        const std::size_t start = line.find(marker);
-        if (start == std::string::npos) return line;
-        const std::size_t digits = start + marker.size();
-        std::size_t end = digits;
-        while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
-        if (end == digits) return line;
+        const std::size_t digits = line.find(marker) == std::string::npos ? 0 : line.find(marker) + marker.size();
+        const std::size_t end = line.find_first_not_of("0123456789", digits);
+        if (digits == 0 || end == digits || end == std::string::npos) return line;
         return line.substr(0, digits) + "T" + line.substr(end);
     }
 
-    // The staged package, with the time (only known to the program) written as "T".
-    std::string staged_package() const {
-        return narrow(folder_.path()) + "\\MirelSetup-" + std::to_string(setup_->id()) + "-T-0\\en.msi";
-    }
-
-    static std::string command_line_for(const std::string& package_argument, bool passive) {
-        return "\"msiexec.exe\" /i " + package_argument + " /norestart" + (passive ? " /passive" : "") +
+    std::string expected_command_line(bool passive) const {
+        std::string package = narrow(folder_.path()) + "\\MirelSetup-" + std::to_string(setup_->id()) + "-T-0\\en.msi";
+        if (package.find(' ') != std::string::npos) package = "\"" + package + "\"";
+        return "\"msiexec.exe\" /i " + package + " /norestart" + (passive ? " /passive" : "") +
                " MIREL_SETUP_LAUNCH_OWNER=1 WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT=\"\"";
     }
 
-    void expect_question_then_answer(const std::wstring& question, int answer) {
-        const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
-        ASSERT_TRUE(box.has_value()) << "no question after the engine";
-        EXPECT_EQ(box->text, question) << narrow(box->text);
-        ASSERT_TRUE(press(box->window, answer));
-    }
-
-    void expect_failure_box(const std::wstring& detail) {
-        const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
-        ASSERT_TRUE(box.has_value()) << "no failure box";
-        EXPECT_EQ(box->text, FAILED + L"\n\n" + detail) << narrow(box->text);
-        // The staging directory is gone before the failure is reported.
-        EXPECT_TRUE(folder_.staging_directories().empty());
-        ASSERT_TRUE(press(box->window, IDOK));
-    }
-
     TestFolder folder_;
-    std::wstring record_;
     std::unique_ptr<td::Process> setup_;
 };
 
-TEST_F(StandInEngine, BasicRunsTheEngineWithThePassiveSwitchOnTheStagedPackage) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"0"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(LAUNCH_QUESTION, IDNO));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-    EXPECT_EQ(engine_command_line_with_time_masked(), command_line_for(staged_package(), true)) << engine_command_line();
+TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
+    const EngineRun& run = GetParam();
+    std::unique_ptr<td::Process> parent;
+    std::vector<std::wstring> arguments;
+    if (run.wait_pid) {
+        parent = start_program(windows_path(MIREL_TEST_SLEEPER), {L"600000"});
+        ASSERT_TRUE(parent);
+        arguments.push_back(L"--wait-pid=" + std::to_wstring(parent->id()));
+    }
+    setup_ = start_setup(
+        setup_program(), arguments, folder_,
+        {{L"MIREL_STANDIN_RECORD", folder_.scratch() + L"\\engine.txt"}, {L"MIREL_STANDIN_EXIT", run.engine_exit}});
+    ASSERT_TRUE(setup_);
+    const HWND dialog = await_window(*setup_, TITLE);
+    ASSERT_NE(dialog, nullptr);
+    if (const int* link = std::get_if<int>(&run.mode)) {
+        ASSERT_TRUE(click_and_wait(dialog, *link));
+    } else {
+        ASSERT_TRUE(wine_test::press_and_wait(dialog, std::get<td::Key>(run.mode)));
+    }
+
+    if (run.question != nullptr) {
+        const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
+        ASSERT_TRUE(box.has_value()) << "no question after the engine";
+        EXPECT_EQ(box->text, *run.question) << narrow(box->text);
+        EXPECT_EQ(box->icon, td::BoxIcon::Information);
+        EXPECT_EQ(box->buttons, (std::vector<int>{IDYES, IDNO}));
+        ASSERT_TRUE(click_and_wait(box->window, run.answer));
+    }
+    if (run.failure != nullptr) {
+        const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
+        ASSERT_TRUE(box.has_value()) << "no failure box";
+        EXPECT_EQ(box->text, FAILED + L"\n\n" + run.failure) << narrow(box->text);
+        EXPECT_EQ(box->icon, td::BoxIcon::Error);
+        // The staging directory is gone before the failure is reported.
+        EXPECT_TRUE(folder_.staging_directories().empty());
+        ASSERT_TRUE(click_and_wait(box->window, IDOK));
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup_, run.failure ? 1 : 0));
+
+    const bool basic = !std::holds_alternative<int>(run.mode) || std::get<int>(run.mode) == BASIC_BUTTON;
+    EXPECT_EQ(engine_command_line(), expected_command_line(basic));
+    EXPECT_FALSE(exists(folder_.marker())) << "an application was started";
+    EXPECT_TRUE(!parent || !parent->has_exited()) << "the run waited for the process it was given";
 }
 
-TEST_F(StandInEngine, AdvancedRunsTheEngineWithItsFullInterface) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(ADVANCED_BUTTON, L"0"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(LAUNCH_QUESTION, IDNO));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-    EXPECT_EQ(engine_command_line_with_time_masked(), command_line_for(staged_package(), false)) << engine_command_line();
-}
-
-class StandInEngineInAFolderWithASpace : public StandInEngine {
-protected:
-    StandInEngineInAFolderWithASpace() : StandInEngine(L"Test User temp") {}
-};
-
-TEST_F(StandInEngineInAFolderWithASpace, QuotesThePackagePath) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"0"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(LAUNCH_QUESTION, IDNO));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-    ASSERT_NE(folder_.path().find(L' '), std::wstring::npos);
-    EXPECT_EQ(engine_command_line_with_time_masked(), command_line_for("\"" + staged_package() + "\"", true))
-        << engine_command_line();
-}
-
-TEST_F(StandInEngine, ARestartInitiatedAsksTheRebootQuestion) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"1641"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(REBOOT_QUESTION, IDNO));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-}
-
-TEST_F(StandInEngine, ARestartRequiredAsksTheRebootQuestion) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(ADVANCED_BUTTON, L"3010"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(REBOOT_QUESTION, IDNO));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-}
-
-TEST_F(StandInEngine, CancelledInsideTheEngineEndsQuietly) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"1602"));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0));
-    EXPECT_FALSE(engine_command_line().empty()) << "the engine was not run";
-}
-
-TEST_F(StandInEngine, TheGeneralFailureIsReportedWithItsCode) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"1603"));
-    ASSERT_NO_FATAL_FAILURE(expect_failure_box(FAILED + L" (1603)"));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 1));
-}
-
-TEST_F(StandInEngine, AnEngineCrashIsReportedWithItsNegativeCode) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(ADVANCED_BUTTON, L"3221225477"));  // 0xC0000005
-    ASSERT_NO_FATAL_FAILURE(expect_failure_box(FAILED + L" (-1073741819)"));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 1));
-}
-
-// The stand-in installs nothing, so after "success" Windows Installer knows no install location.
-TEST_F(StandInEngine, YesAfterAnInstallationThatRecordedNothingReportsTheMissingLocation) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"0"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(LAUNCH_QUESTION, IDYES));
-    ASSERT_NO_FATAL_FAILURE(expect_failure_box(L"install_location"));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 1));
-    EXPECT_FALSE(exists(folder_.marker()));
-}
-
-TEST_F(StandInEngine, ARestartRequiredThenYesAlsoLooksTheProductUp) {
-    ASSERT_NO_FATAL_FAILURE(run_to_engine(BASIC_BUTTON, L"3010"));
-    ASSERT_NO_FATAL_FAILURE(expect_question_then_answer(REBOOT_QUESTION, IDYES));
-    ASSERT_NO_FATAL_FAILURE(expect_failure_box(L"install_location"));
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 1));
-}
+INSTANTIATE_TEST_SUITE_P(Runs, StandInEngine, ::testing::ValuesIn(RUNS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace mirel::program_test

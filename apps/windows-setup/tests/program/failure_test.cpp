@@ -17,7 +17,9 @@ const std::wstring FAILED = L"Mirel installation could not be completed.";
 // package carries an unsigned web runtime installer).
 const std::string BROKEN_PACKAGE_ERROR = "installer_runtime_signature";
 
-std::wstring broken_setup_program() { return windows_path(MIREL_TEST_BROKEN_SETUP); }
+std::wstring broken_setup_program() {
+    return windows_path(MIREL_TEST_BROKEN_SETUP);
+}
 
 class QuietRun : public ::testing::Test {
 protected:
@@ -26,11 +28,9 @@ protected:
 
     std::unique_ptr<td::Process> start(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                        bool capture_standard_error = false) {
-        std::unique_ptr<td::Process> process = start_setup(
-            program, arguments, folder_, {{L"MIREL_STANDIN_RECORD", engine_record()}, {L"MIREL_STANDIN_EXIT", L"1602"}},
-            capture_standard_error);
-        EXPECT_TRUE(process);
-        return process;
+        return start_setup(program, arguments, folder_,
+                           {{L"MIREL_STANDIN_RECORD", engine_record()}, {L"MIREL_STANDIN_EXIT", L"1602"}},
+                           capture_standard_error);
     }
     std::wstring engine_record() const { return folder_.scratch() + L"\\engine.txt"; }
 
@@ -40,8 +40,8 @@ protected:
         ASSERT_TRUE(box.has_value()) << "no failure box";
         EXPECT_EQ(box->text, FAILED + L"\n\n" + widen(detail)) << narrow(box->text);
         EXPECT_TRUE(folder_.entries().empty()) << "staged files left while the failure is shown";
-        ASSERT_TRUE(press(box->window, IDOK));
-        ASSERT_NO_FATAL_FAILURE(expect_quiet_end(process, 1u));
+        ASSERT_TRUE(click_and_wait(box->window, IDOK));
+        ASSERT_NO_FATAL_FAILURE(expect_end_without_window(process, 1u));
         EXPECT_FALSE(exists(engine_record())) << "the engine was run";
     }
 
@@ -50,27 +50,26 @@ protected:
 
 using ValidationRun = QuietRun;
 
-TEST_F(ValidationRun, SoundPackagesPrintNothingShowNothingAndLeaveNothing) {
-    // Every other option is ignored in a validation run, wherever "--validate" stands.
-    const std::vector<std::vector<std::wstring>> command_lines = {
-        {L"--validate"},
-        {L"--update", L"--wait-pid=abc", L"--preview-language=tr", L"--validate"},
+TEST_F(ValidationRun, SoundPackagesPrintNothingABrokenOneItsCodeAndNeitherShowsOrLeavesAnything) {
+    const struct {
+        std::wstring program;
+        std::vector<std::wstring> arguments;
+        std::uint32_t exit_code;
+        std::string standard_error;
+    } runs[] = {
+        {setup_program(), {L"--validate"}, 0, ""},
+        // Every other option is ignored in a validation run, wherever "--validate" stands.
+        {setup_program(), {L"--update", L"--wait-pid=abc", L"--preview-language=tr", L"--validate"}, 0, ""},
+        {broken_setup_program(), {L"--validate"}, 1, BROKEN_PACKAGE_ERROR + "\n"},
     };
-    for (const auto& arguments : command_lines) {
-        std::unique_ptr<td::Process> setup = start(setup_program(), arguments, true);
+    for (const auto& run : runs) {
+        std::unique_ptr<td::Process> setup = start(run.program, run.arguments, true);
         ASSERT_TRUE(setup);
-        ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
-        EXPECT_EQ(setup->standard_error(), "");
+        ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, run.exit_code));
+        EXPECT_EQ(setup->standard_error(), run.standard_error);
         EXPECT_TRUE(folder_.entries().empty());
     }
     EXPECT_FALSE(exists(engine_record()));
-}
-
-TEST_F(ValidationRun, ABrokenPackageWritesItsCodeAndOneLineFeedToStandardError) {
-    std::unique_ptr<td::Process> setup = start(broken_setup_program(), {L"--validate"}, true);
-    ASSERT_TRUE(setup);
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 1u));
-    EXPECT_EQ(setup->standard_error(), BROKEN_PACKAGE_ERROR + "\n");
 }
 
 using BrokenPackage = QuietRun;
@@ -78,11 +77,11 @@ using BrokenPackage = QuietRun;
 TEST_F(BrokenPackage, AnInteractiveRunReportsItInTheFailureBoxAfterTheModeDialog) {
     std::unique_ptr<td::Process> setup = start(broken_setup_program(), {});
     ASSERT_TRUE(setup);
-    const HWND dialog = wait_for_mode_dialog(setup->id(), TITLE);
+    const HWND dialog = await_window(*setup, TITLE);
     ASSERT_NE(dialog, nullptr) << "no mode dialog";
     // Nothing is inspected before the user has chosen.
     EXPECT_TRUE(folder_.entries().empty());
-    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+    ASSERT_TRUE(click_and_wait(dialog, BASIC_BUTTON));
     ASSERT_NO_FATAL_FAILURE(expect_failure(*setup, BROKEN_PACKAGE_ERROR));
 }
 

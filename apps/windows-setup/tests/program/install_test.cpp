@@ -31,8 +31,8 @@ protected:
 
     // The program started the installed application: its marker names the installed file.
     void expect_application_started() {
-        ASSERT_TRUE(wait_for_file(folder_.marker(), MARKER_TIMEOUT_MS)) << "the application was not started";
-        const std::string command_line = read_file(folder_.marker());
+        const std::string command_line = read_file_holding(folder_.marker(), "mirel-desktop.exe", MARKER_TIMEOUT_MS);
+        ASSERT_FALSE(command_line.empty()) << "the application was not started";
         const std::wstring location = product_info(ENGLISH_PRODUCT, L"InstallLocation");
         ASSERT_FALSE(location.empty());
         EXPECT_NE(command_line.find(narrow(location)), std::string::npos) << command_line;
@@ -43,9 +43,9 @@ protected:
     void run_basic_to_launch_question() {
         setup_ = start_setup(setup_program(), {}, folder_);
         ASSERT_TRUE(setup_);
-        const HWND dialog = wait_for_mode_dialog(setup_->id(), TITLE);
+        const HWND dialog = await_window(*setup_, TITLE);
         ASSERT_NE(dialog, nullptr) << "no mode dialog";
-        ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+        ASSERT_TRUE(click_and_wait(dialog, BASIC_BUTTON));
         const std::optional<ShownBox> question = wait_for_message_box(setup_->id(), TITLE);
         ASSERT_TRUE(question.has_value()) << "no launch question";
         EXPECT_EQ(question->text, LAUNCH_QUESTION) << folder_.verifier_log();
@@ -72,7 +72,7 @@ TEST_F(RealInstallation, AnUpdateRunWaitsForItsParentThenInstallsAndLaunchesWith
         ASSERT_FALSE(setup->has_exited()) << "ended while the update parent was running";
         ::Sleep(100);
     }
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 0u));
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
     EXPECT_EQ(product_info(ENGLISH_PRODUCT, L"Language"), L"1033");
     ASSERT_NO_FATAL_FAILURE(expect_application_started());
@@ -87,9 +87,10 @@ TEST_F(RealInstallation, AnUpdateRunWhoseParentHasAlreadyEndedDoesNotWait) {
     parent.reset();  // with its last handle closed, the id names no process
 
     const ULONGLONG started = ::GetTickCount64();
-    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {L"--wait-pid=" + parent_id, L"--update"}, folder_);
+    std::unique_ptr<td::Process> setup =
+        start_setup(setup_program(), {L"--wait-pid=" + parent_id, L"--update"}, folder_);
     ASSERT_TRUE(setup);
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 0u));
     // A wait for a running process would take its full two minutes.
     EXPECT_LT(::GetTickCount64() - started, 60'000u);
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
@@ -101,17 +102,17 @@ TEST_F(RealInstallation, BasicInstallsAndYesLaunchesTheApplication) {
     // The installation is complete before the question is asked.
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
     EXPECT_FALSE(exists(folder_.marker()));
-    ASSERT_TRUE(press(question_.window, IDYES));
+    ASSERT_TRUE(click_and_wait(question_.window, IDYES));
 
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup_, 0u));
     ASSERT_NO_FATAL_FAILURE(expect_application_started());
 }
 
 TEST_F(RealInstallation, NoEndsSuccessfullyAndStartsNothing) {
     ASSERT_NO_FATAL_FAILURE(run_basic_to_launch_question());
-    ASSERT_TRUE(press(question_.window, IDNO));
+    ASSERT_TRUE(click_and_wait(question_.window, IDNO));
 
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup_, 0u));
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup_, 0u));
     EXPECT_TRUE(product_installed(ENGLISH_PRODUCT));
     EXPECT_TRUE(folder_.staging_directories().empty());
     ::Sleep(NO_MARKER_WAIT_MS);

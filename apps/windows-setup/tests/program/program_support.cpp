@@ -55,64 +55,23 @@ std::unique_ptr<td::Process> start_program(const std::wstring& program, const st
     td::LaunchRequest request;
     request.program = program;
     request.arguments = arguments;
-    return td::Process::start(request).first;
+    return wine_test::start_process(request);
 }
 
-HWND wait_for_mode_dialog(DWORD process_id, std::wstring_view caption, DWORD timeout_ms) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    for (;;) {
-        for (HWND window : td::visible_windows(process_id)) {
-            if (td::window_text(window) == caption && ::GetDlgItem(window, BASIC_BUTTON) != nullptr) return window;
-        }
-        if (::GetTickCount64() >= deadline) return nullptr;
-        ::Sleep(POLL_MS);
-    }
-}
-
-bool press(HWND window, int button_id) {
-    return td::click_button(window, button_id) && td::wait_for_window_gone(window, 10'000);
-}
-
-std::optional<ShownBox> wait_for_message_box(DWORD process_id, std::wstring_view caption, DWORD timeout_ms) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+std::optional<ShownBox> wait_for_message_box(DWORD process_id, std::wstring_view caption) {
+    const ULONGLONG deadline = ::GetTickCount64() + wine_test::WINDOW_TIMEOUT_MS;
     for (;;) {
         for (HWND window : td::visible_windows(process_id)) {
             if (td::window_text(window) != caption) continue;
-            if (std::optional<std::wstring> text = td::message_box_text(window)) return ShownBox{window, *text};
+            if (std::optional<std::wstring> text = td::message_box_text(window)) {
+                ShownBox box{window, *text, td::message_box_icon(window), {}};
+                for (const td::Control& button : td::buttons(window)) box.buttons.push_back(button.id);
+                return box;
+            }
         }
         if (::GetTickCount64() >= deadline) return std::nullopt;
         ::Sleep(POLL_MS);
     }
-}
-
-Ending wait_for_end(td::Process& process, DWORD timeout_ms) {
-    Ending ending;
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    for (;;) {
-        if (std::optional<std::uint32_t> code = process.wait_for_exit(POLL_MS)) {
-            ending.exit_code = code;
-            return ending;
-        }
-        // A window that the run should not show may wait for an answer for ever.
-        for (HWND window : td::visible_windows(process.id())) ending.windows.push_back(td::window_text(window));
-        if (!ending.windows.empty() || ::GetTickCount64() >= deadline) return ending;
-    }
-}
-
-void expect_quiet_end(td::Process& process, std::uint32_t exit_code) {
-    const Ending ending = wait_for_end(process);
-    ASSERT_TRUE(ending.windows.empty()) << "the program showed \"" << narrow(ending.windows.front()) << "\"";
-    ASSERT_TRUE(ending.exit_code.has_value()) << "the program did not end";
-    EXPECT_EQ(*ending.exit_code, exit_code);
-}
-
-bool wait_for_file(const std::wstring& path, DWORD timeout_ms) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
-    while (!exists(path)) {
-        if (::GetTickCount64() >= deadline) return false;
-        ::Sleep(POLL_MS);
-    }
-    return true;
 }
 
 bool product_installed(const wchar_t* product_code) {

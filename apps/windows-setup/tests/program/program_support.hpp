@@ -5,12 +5,10 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "test_driver.hpp"
@@ -20,25 +18,24 @@ namespace mirel::program_test {
 
 namespace td = mirel::test_driver;
 
+using wine_test::await_window;
+using wine_test::click_and_wait;
 using wine_test::Environment;
 using wine_test::exists;
+using wine_test::expect_end_without_window;
 using wine_test::narrow;
 using wine_test::read_file;
+using wine_test::read_file_holding;
 using wine_test::setup_program;
 using wine_test::system_directory;
 using wine_test::widen;
 using wine_test::windows_path;
 
-// The package inspection and a real installation come before most windows; both are slow under
-// a loaded Wine.
-inline constexpr DWORD WINDOW_TIMEOUT_MS = 90'000;
-inline constexpr DWORD EXIT_TIMEOUT_MS = 90'000;
-
 // The sample packages' product codes.
 inline constexpr const wchar_t* ENGLISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2D5C7A1033}";
 inline constexpr const wchar_t* TURKISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2D5C7A1055}";
 
-// Message box and task dialog button ids.
+// The mode dialog's command links.
 inline constexpr int BASIC_BUTTON = 100;
 inline constexpr int ADVANCED_BUTTON = 101;
 
@@ -81,30 +78,14 @@ std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std:
 // Starts any program (a stand-in update parent, the installer engine for a clean-up).
 std::unique_ptr<td::Process> start_program(const std::wstring& program, const std::vector<std::wstring>& arguments);
 
-// The installation mode dialog: the window with the caption that has the Basic command link.
-HWND wait_for_mode_dialog(DWORD process_id, std::wstring_view caption, DWORD timeout_ms = WINDOW_TIMEOUT_MS);
-// Clicks the button and waits until the window has gone.
-bool press(HWND window, int button_id);
-
-// A message box of the process with this caption, and its text.
+// A message box of the process with this caption: its text, icon and button ids.
 struct ShownBox {
     HWND window = nullptr;
     std::wstring text;
+    td::BoxIcon icon = td::BoxIcon::None;
+    std::vector<int> buttons;
 };
-std::optional<ShownBox> wait_for_message_box(DWORD process_id, std::wstring_view caption,
-                                               DWORD timeout_ms = WINDOW_TIMEOUT_MS);
-
-// Waits for the end of the program, or for the first window that it shows meanwhile (their
-// captions are collected; the program is then still running).
-struct Ending {
-    std::optional<std::uint32_t> exit_code;
-    std::vector<std::wstring> windows;
-};
-Ending wait_for_end(td::Process& process, DWORD timeout_ms = EXIT_TIMEOUT_MS);
-// A test expectation: the program ends with this exit code and shows no (further) window.
-void expect_quiet_end(td::Process& process, std::uint32_t exit_code);
-
-bool wait_for_file(const std::wstring& path, DWORD timeout_ms);
+std::optional<ShownBox> wait_for_message_box(DWORD process_id, std::wstring_view caption);
 
 // Windows Installer's view of a product in this prefix.
 bool product_installed(const wchar_t* product_code);

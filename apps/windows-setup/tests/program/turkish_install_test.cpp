@@ -12,16 +12,17 @@ namespace {
 TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
     ASSERT_EQ(::GetUserDefaultUILanguage(), 0x041F) << "this test needs a Turkish prefix";
     const std::wstring title = widen("Mirel - Oruvan Kurulumu");
-    const std::wstring question_text = widen("Mirel kuruldu. Uygulamay\xC4\xB1 \xC5\x9Fimdi ba\xC5\x9Flatmak ister misiniz?");
+    const std::wstring question_text =
+        widen("Mirel kuruldu. Uygulamay\xC4\xB1 \xC5\x9Fimdi ba\xC5\x9Flatmak ister misiniz?");
     ASSERT_TRUE(uninstall(ENGLISH_PRODUCT));
     ASSERT_TRUE(uninstall(TURKISH_PRODUCT));
     TestFolder folder;
 
     std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder);
     ASSERT_TRUE(setup);
-    const HWND dialog = wait_for_mode_dialog(setup->id(), title);
+    const HWND dialog = await_window(*setup, title);
     ASSERT_NE(dialog, nullptr) << "no Turkish mode dialog";
-    ASSERT_TRUE(press(dialog, BASIC_BUTTON));
+    ASSERT_TRUE(click_and_wait(dialog, BASIC_BUTTON));
 
     const std::optional<ShownBox> question = wait_for_message_box(setup->id(), title);
     ASSERT_TRUE(question.has_value()) << "no Turkish launch question";
@@ -29,11 +30,12 @@ TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
     EXPECT_TRUE(product_installed(TURKISH_PRODUCT));
     EXPECT_FALSE(product_installed(ENGLISH_PRODUCT));
     EXPECT_EQ(product_info(TURKISH_PRODUCT, L"Language"), L"1055");
-    ASSERT_TRUE(press(question->window, IDYES));
+    ASSERT_TRUE(click_and_wait(question->window, IDYES));
 
-    ASSERT_NO_FATAL_FAILURE(expect_quiet_end(*setup, 0u));
-    ASSERT_TRUE(wait_for_file(folder.marker(), 30'000)) << "the application was not started";
-    EXPECT_NE(read_file(folder.marker()).find("mirel-desktop.exe"), std::string::npos);
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 0u));
+    EXPECT_NE(read_file_holding(folder.marker(), "mirel-desktop.exe", 30'000).find("mirel-desktop.exe"),
+              std::string::npos)
+        << "the application was not started";
     EXPECT_TRUE(folder.staging_directories().empty());
     EXPECT_TRUE(uninstall(TURKISH_PRODUCT));
 }

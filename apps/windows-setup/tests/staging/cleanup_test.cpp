@@ -12,62 +12,49 @@ namespace {
 
 using StagingCleanUp = StagingFixture;
 
-TEST_F(StagingCleanUp, RemovesAnEmptyDirectory) {
-    std::string path;
-    {
-        Result<StagingDirectory> staging = create_staging_directory();
-        ASSERT_TRUE(staging);
-        path = staging->path();
+TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
+    const struct {
+        const char* name;
+        void (*fill)(StagingDirectory& staging);
+    } cases[] = {
+        {"nothing staged", [](StagingDirectory&) {}},
+        {"both packages",
+         [](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(write_payload(staging, "tr.msi", make_payload(40'000, 2)));
+         }},
+        {"a failed write",
+         [](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(write_file(staging.path() + "\\tr.msi", make_payload(100, 9)));
+             Result<std::string> failed = write_payload(staging, "tr.msi", make_payload(40'000, 2));
+             ASSERT_FALSE(failed);
+             EXPECT_EQ(failed.error().text(), "installer_payload_locked");
+         }},
+        // One file written and held by staging, then marked read-only (attributes are not guarded by
+        // the sharing mode); one placed there read-only from the start, whose plain deletion really is
+        // refused, so that the fallback is what removes them.
+        {"read-only files",
+         [](StagingDirectory& staging) {
+             const std::string path = staging.path();
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(::SetFileAttributesW(to_wide(path + "\\en.msi").c_str(), FILE_ATTRIBUTE_READONLY));
+             ASSERT_TRUE(write_file(path + "\\webview.exe", make_payload(600, 4), FILE_ATTRIBUTE_READONLY));
+             ASSERT_FALSE(::DeleteFileW(to_wide(path + "\\webview.exe").c_str()));
+             ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path;
+        {
+            Result<StagingDirectory> staging = create_staging_directory();
+            ASSERT_TRUE(staging);
+            path = staging->path();
+            c.fill(*staging);
+        }
+        EXPECT_FALSE(exists(path));
     }
-    EXPECT_FALSE(exists(path));
-}
-
-TEST_F(StagingCleanUp, RemovesBothPackagesAndTheDirectoryAfterARun) {
-    std::string path;
-    {
-        Result<StagingDirectory> staging = create_staging_directory();
-        ASSERT_TRUE(staging);
-        path = staging->path();
-        ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
-        ASSERT_TRUE(write_payload(*staging, "tr.msi", make_payload(40'000, 2)));
-    }
-    EXPECT_FALSE(exists(path));
-}
-
-TEST_F(StagingCleanUp, RemovesEverythingAfterAFailedWrite) {
-    std::string path;
-    {
-        Result<StagingDirectory> staging = create_staging_directory();
-        ASSERT_TRUE(staging);
-        path = staging->path();
-        ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
-        ASSERT_TRUE(write_file(path + "\\tr.msi", make_payload(100, 9)));
-        Result<std::string> failed = write_payload(*staging, "tr.msi", make_payload(40'000, 2));
-        ASSERT_FALSE(failed);
-        EXPECT_EQ(failed.error().text(), "installer_payload_locked");
-    }
-    EXPECT_FALSE(exists(path));
-}
-
-TEST_F(StagingCleanUp, DeletesReadOnlyPayloadFiles) {
-    std::string path;
-    {
-        Result<StagingDirectory> staging = create_staging_directory();
-        ASSERT_TRUE(staging);
-        path = staging->path();
-        // One written and held by staging, then marked read-only (attributes are not guarded by
-        // the sharing mode); one placed there read-only from the start.
-        ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
-        ASSERT_TRUE(::SetFileAttributesW(to_wide(path + "\\en.msi").c_str(), FILE_ATTRIBUTE_READONLY));
-        ASSERT_TRUE(write_file(path + "\\webview.exe", make_payload(600, 4), FILE_ATTRIBUTE_READONLY));
-        ASSERT_TRUE(::GetFileAttributesW(to_wide(path + "\\webview.exe").c_str()) & FILE_ATTRIBUTE_READONLY);
-        // The plain deletion really is refused, so the fallback is what removes them.
-        ASSERT_FALSE(::DeleteFileW(to_wide(path + "\\webview.exe").c_str()));
-        ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    }
-    EXPECT_FALSE(exists(path + "\\en.msi"));
-    EXPECT_FALSE(exists(path + "\\webview.exe"));
-    EXPECT_FALSE(exists(path));
 }
 
 TEST_F(StagingCleanUp, TouchesNothingButItsOwnNamesInsideTheDirectory) {
@@ -108,12 +95,6 @@ TEST_F(StagingCleanUp, HappensOnceThroughTheLastOwner) {
     }
     EXPECT_FALSE(exists(path));
 }
-
-}  // namespace
-}  // namespace mirel::staging_test
-
-namespace mirel::staging_test {
-namespace {
 
 // GetTempPathW (under Wine at least) refuses a temporary directory longer than MAX_PATH, but one
 // just below it puts the staging directory and its files past the limit of unprefixed paths.

@@ -24,47 +24,17 @@ struct Tally {
 // attack -> target -> tally, as the hostile process counted them.
 using Report = std::map<std::string, std::map<std::string, Tally>>;
 
-std::wstring program_directory() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, length);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
 // Runs the hostile process against `file` for `rounds` rounds and collects its report.
 Report run_hostile(const std::string& file, int rounds) {
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    EXPECT_TRUE(::CreatePipe(&read_end, &write_end, &inheritable, 0));
-    UniqueHandle reader(read_end);
-    UniqueHandle writer(write_end);
-    ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writer.get();
-    startup.hStdError = writer.get();
-    startup.hStdInput = nullptr;
-    const std::wstring program = program_directory() + L"staging_hostile.exe";
-    std::wstring command = L"\"" + program + L"\" \"" + to_wide(file) + L"\" " + std::to_wstring(rounds);
-    PROCESS_INFORMATION process{};
-    EXPECT_TRUE(::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                 nullptr, &startup, &process))
-        << ::GetLastError();
-    UniqueHandle process_handle(process.hProcess);
-    UniqueHandle thread_handle(process.hThread);
-    writer.reset();
-
-    std::string output;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(reader.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) output.append(chunk, read);
-    EXPECT_EQ(::WaitForSingleObject(process_handle.get(), 120'000), WAIT_OBJECT_0);
-    DWORD exit_code = 1;
-    ::GetExitCodeProcess(process_handle.get(), &exit_code);
-    EXPECT_EQ(exit_code, 0u) << output;
+    wine_test::LaunchRequest request;
+    request.program = wine_test::own_directory() + L"\\staging_hostile.exe";
+    request.arguments = {to_wide(file), std::to_wstring(rounds)};
+    request.capture_standard_output = true;
+    const auto hostile = wine_test::start_process(request);
+    if (!hostile) return {};
+    const std::optional<std::uint32_t> exit_code = hostile->wait_for_exit(120'000);
+    const std::string output = hostile->standard_output();
+    EXPECT_EQ(exit_code, std::optional<std::uint32_t>(0)) << output;
 
     Report report;
     std::istringstream lines(output);

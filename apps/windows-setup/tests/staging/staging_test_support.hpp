@@ -81,8 +81,8 @@ class StagingFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         static int counter = 0;
-        original_tmp_ = variable(L"TMP");
-        original_temp_ = variable(L"TEMP");
+        original_tmp_ = wine_test::environment_variable(L"TMP");
+        original_temp_ = wine_test::environment_variable(L"TEMP");
         temp_ = current_temp_path() + "staging-tests-" + std::to_string(::GetCurrentProcessId()) + "-" +
                 std::to_string(counter++);
         ASSERT_TRUE(::CreateDirectoryW(to_wide(temp_).c_str(), nullptr)) << ::GetLastError();
@@ -105,12 +105,6 @@ protected:
     std::string temp_;  // no trailing separator
 
 private:
-    static std::optional<std::wstring> variable(const wchar_t* name) {
-        wchar_t buffer[32768];
-        const DWORD length = ::GetEnvironmentVariableW(name, buffer, 32768);
-        if (length == 0 || length >= 32768) return std::nullopt;
-        return std::wstring(buffer, length);
-    }
     static void restore(const wchar_t* name, const std::optional<std::wstring>& value) {
         ::SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
     }

@@ -7,6 +7,15 @@
 
 namespace mirel::wine_test {
 
+std::unique_ptr<Process> start_process(const LaunchRequest& request) {
+    auto started = Process::start(request);
+    if (!started) {
+        ADD_FAILURE() << started.error().text();
+        return nullptr;
+    }
+    return std::move(*started);
+}
+
 std::wstring windows_path(std::string_view linux_path) {
     std::wstring path = L"Z:" + widen(linux_path);
     std::replace(path.begin(), path.end(), L'/', L'\\');
@@ -43,6 +52,21 @@ std::string read_file(const std::wstring& path) {
     while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
     ::CloseHandle(file);
     return bytes;
+}
+
+std::string read_file_holding(const std::wstring& path, std::string_view part, DWORD timeout_ms) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+    std::string bytes = read_file(path);
+    while (bytes.find(part) == std::string::npos && ::GetTickCount64() < deadline) {
+        ::Sleep(100);
+        bytes = read_file(path);
+    }
+    return bytes;
+}
+
+bool same_path(std::wstring_view a, std::wstring_view b) {
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern) {

@@ -1,19 +1,21 @@
 #pragma once
 
-// Plain file and folder helpers for the tests that run under Wine. Paths are Windows paths.
+// File, folder and process helpers for the tests that run under Wine. Paths are Windows paths.
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "test_driver.hpp"
+#include "process.hpp"
 
 namespace mirel::wine_test {
 
-using test_driver::narrow;
-using test_driver::widen;
+// Starts the program; fails the calling test, naming the operating system's error, and returns
+// null when it cannot.
+std::unique_ptr<Process> start_process(const LaunchRequest& request);
 
 // A Linux path ("/a/b", as the build knows it) as Wine's Z: drive shows it ("Z:\a\b").
 std::wstring windows_path(std::string_view linux_path);
@@ -27,6 +29,11 @@ std::wstring own_directory();
 bool exists(const std::wstring& path);
 // The whole file, empty when it cannot be read; a writer may still hold it open.
 std::string read_file(const std::wstring& path);
+// The whole file once it holds `part`, or what it holds (perhaps nothing) after `timeout_ms`: for
+// a record that another process may still be writing.
+std::string read_file_holding(const std::wstring& path, std::string_view part, DWORD timeout_ms);
+// Two paths of one file as the file system compares them: without regard to case.
+bool same_path(std::wstring_view a, std::wstring_view b);
 // The names in the directory that match the pattern, sorted, "." and ".." left out.
 std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern = L"*");
 // Removes a directory tree, read-only files included; false when something stayed.

@@ -21,6 +21,7 @@
 //   seen    DIRECTORY_NAME        (each staging directory of the setup program that was observed)
 //   squat   DIRECTORY_NAME        (each directory planted in the setup program's way)
 //   squats  CREATED  INTACT       (INTACT: still there afterwards with the planted files unchanged)
+//   note    TEXT                  (why the staging tests' attacker could not be started)
 // "read" and "staging_hostile:read" are the attacker reading the package, which is allowed (the
 // engine is a reader too) and shows that the files were there to be attacked.
 
@@ -135,34 +136,20 @@ void remove_replace_litter(const std::wstring& file) {
 
 // The staging tests' attacker, run on one file; its tallies are added under its own name.
 void run_staging_hostile(Tallies& tallies, const std::wstring& program, const std::wstring& file) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    if (!::CreatePipe(&read_end, &write_end, &inheritable, 1 << 16)) return;
-    ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write_end;
-    std::wstring command_line;
-    mirel::test_driver::append_quoted_argument(command_line, program);
-    command_line += L' ';
-    mirel::test_driver::append_quoted_argument(command_line, file);
-    command_line += L" 3";
-    PROCESS_INFORMATION started{};
-    const bool ok = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                     nullptr, nullptr, &startup, &started);
-    ::CloseHandle(write_end);
+    mirel::wine_test::LaunchRequest request;
+    request.program = program;
+    request.arguments = {file, L"3"};
+    request.capture_standard_output = true;
+    request.no_console_window = true;
+    auto started = mirel::wine_test::Process::start(request);
     std::string output;
-    if (ok) {
-        char chunk[4096];
-        DWORD read = 0;
-        while (::ReadFile(read_end, chunk, sizeof chunk, &read, nullptr) && read > 0) output.append(chunk, read);
-        ::WaitForSingleObject(started.hProcess, INFINITE);
-        ::CloseHandle(started.hThread);
-        ::CloseHandle(started.hProcess);
+    if (!started) {
+        const std::string note = "note\t" + started.error().text() + "\n";
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), note.data(), static_cast<DWORD>(note.size()), &written, nullptr);
+    } else if ((*started)->wait_for_exit(INFINITE)) {
+        output = (*started)->standard_output();
     }
-    ::CloseHandle(read_end);
 
     // attack, target, attempts, successes, last error
     std::size_t start = 0;

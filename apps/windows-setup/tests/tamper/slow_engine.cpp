@@ -25,9 +25,7 @@ using mirel::test_driver::narrow;
 constexpr DWORD CHECK_INTERVAL_MS = 250;
 
 std::wstring environment(const wchar_t* name) {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+    return mirel::wine_test::environment_variable(name).value_or(L"");
 }
 
 // The whole file, read with the sharing an installer engine grants: readers only.

@@ -24,10 +24,8 @@ namespace {
 namespace td = mirel::test_driver;
 
 using mirel::wine_test::entries;
-using mirel::wine_test::make_temp_directory;
 using mirel::wine_test::own_directory;
 using mirel::wine_test::read_file;
-using mirel::wine_test::remove_tree;
 using mirel::wine_test::system_directory;
 
 constexpr std::uint64_t PAYLOAD_SIZE = 14'065'664;
@@ -40,9 +38,7 @@ constexpr int OK_BUTTON = 1;
 constexpr const wchar_t* GONE_PARENT = L"--wait-pid=4294967295";
 
 std::wstring environment(const wchar_t* name) {
-    std::vector<wchar_t> buffer(32768);
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
-    return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+    return mirel::wine_test::environment_variable(name).value_or(L"");
 }
 
 // The build hands over Linux paths as "Z:/..."; Windows programs want backslashes.
@@ -56,22 +52,16 @@ std::wstring environment_path(const wchar_t* variable) {
 
 // A folder of the test's own in the prefix's temporary directory: `temp` becomes the program's
 // TMP and TEMP, `work` holds the engine's record and the attacker's planted file.
-class Folder {
-public:
-    Folder() : root_(make_temp_directory(L"tamper")) {
+struct Folder {
+    Folder() {
         ::CreateDirectoryW(temp().c_str(), nullptr);
         ::CreateDirectoryW(work().c_str(), nullptr);
     }
-    ~Folder() { remove_tree(root_); }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    std::wstring temp() const { return root_ + L"\\temp"; }
-    std::wstring work() const { return root_ + L"\\work"; }
+    std::wstring temp() const { return root.child(L"temp"); }
+    std::wstring work() const { return root.child(L"work"); }
     std::wstring record() const { return work() + L"\\engine-record.txt"; }
 
-private:
-    std::wstring root_;
+    mirel::wine_test::TempDir root{L"tamper"};
 };
 
 // Everything below the folder, one relative path a line, for a failure message.
@@ -84,7 +74,8 @@ std::string listing(const std::wstring& directory, const std::wstring& prefix = 
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
         text += td::narrow(prefix + name) + " (" + std::to_string(entry.nFileSizeLow) + " bytes)\n";
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) text += listing(directory + L"\\" + name, prefix + name + L"\\");
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            text += listing(directory + L"\\" + name, prefix + name + L"\\");
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
     return text;
@@ -117,9 +108,10 @@ struct AttackReport {
         std::string last_error;
     };
     std::map<std::string, std::map<std::string, Tally>> attacks;  // phase, attack
-    std::map<std::string, std::pair<long, long>> rounds;         // phase: counted, discarded
+    std::map<std::string, std::pair<long, long>> rounds;          // phase: counted, discarded
     std::set<std::string> seen;
     std::set<std::string> squats;
+    std::vector<std::string> notes;
     long squats_created = -1;
     long squats_intact = -1;
 
@@ -136,6 +128,8 @@ struct AttackReport {
             } else if (f[0] == "squats" && f.size() == 3) {
                 squats_created = std::stol(f[1]);
                 squats_intact = std::stol(f[2]);
+            } else if (f[0] == "note" && f.size() == 2) {
+                notes.push_back(f[1]);
             }
         }
     }
@@ -158,6 +152,7 @@ struct AttackReport {
             std::cout << phase << ": " << counts.first << " rounds (" << counts.second << " discarded), " << attempts
                       << " attacks, " << successes << " successful\n";
         }
+        for (const std::string& note : notes) std::cout << "attacker: " << note << "\n";
         std::cout << "staging directories seen: " << seen.size() << ", squats: " << squats_created << " ("
                   << squats_intact << " intact)\n";
     }
@@ -207,9 +202,7 @@ protected:
                                {L"MIREL_TAMPER_ENGINE_MS", ENGINE_MS},
                                {L"MIREL_TAMPER_EXIT", engine_exit}};
         request.capture_standard_error = capture_standard_error;
-        auto [process, error] = td::Process::start(request);
-        EXPECT_TRUE(process) << error;
-        return std::move(process);
+        return mirel::wine_test::start_process(request);
     }
 
     std::unique_ptr<td::Process> start_hostile(DWORD setup_pid) {
@@ -218,9 +211,7 @@ protected:
         request.arguments = {std::to_wstring(setup_pid), folder_.temp(), folder_.work(),
                              environment_path(L"MIREL_TAMPER_STAGING_HOSTILE")};
         request.capture_standard_error = true;
-        auto [process, error] = td::Process::start(request);
-        EXPECT_TRUE(process) << error;
-        return std::move(process);
+        return mirel::wine_test::start_process(request);
     }
 
     AttackReport finish_hostile(td::Process& hostile) {

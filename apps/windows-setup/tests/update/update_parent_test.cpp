@@ -12,8 +12,6 @@
 namespace mirel {
 namespace {
 
-using test::ParentProcess;
-
 LaunchOptions update_options(std::optional<std::string> wait_pid) {
     LaunchOptions options;
     options.update = true;
@@ -34,22 +32,22 @@ Timed timed_wait(const LaunchOptions& options) {
 
 TEST(UpdateParent, WaitsUntilTheParentEnds) {
     for (const char* prefix : {"", "+", "0", "+000"}) {
-        ParentProcess parent(3000);
-        ASSERT_TRUE(parent.started());
-        const Timed waited = timed_wait(update_options(prefix + std::to_string(parent.id())));
+        const auto parent = test::start_parent(3000);
+        ASSERT_TRUE(parent);
+        const Timed waited = timed_wait(update_options(prefix + std::to_string(parent->id())));
         ASSERT_TRUE(waited.status.has_value()) << prefix << ": " << waited.status.error().text();
-        EXPECT_FALSE(parent.running()) << prefix;
+        EXPECT_TRUE(parent->has_exited()) << prefix;
         EXPECT_GE(waited.elapsed, 1500u) << prefix;
         EXPECT_LT(waited.elapsed, 60000u) << prefix;
     }
 }
 
 TEST(UpdateParent, AParentThatHasEndedIsNotWaitedFor) {
-    ParentProcess parent(0);
-    ASSERT_TRUE(parent.started());
-    parent.wait();
-    const DWORD id = parent.id();
-    parent.forget();
+    auto parent = test::start_parent(0);
+    ASSERT_TRUE(parent);
+    ASSERT_TRUE(parent->wait_for_exit(30'000));
+    const DWORD id = parent->id();
+    parent.reset();  // with its last handle closed, the id names no process
     for (const std::string& pid : {std::to_string(id), std::string("4294967295")}) {
         const Timed waited = timed_wait(update_options(pid));
         ASSERT_TRUE(waited.status.has_value()) << pid << ": " << waited.status.error().text();
@@ -58,9 +56,9 @@ TEST(UpdateParent, AParentThatHasEndedIsNotWaitedFor) {
 }
 
 TEST(UpdateParent, MissingMalformedZeroOrOwnIdIsInvalid) {
-    ParentProcess running(20000);  // a real process that must not be waited for by a malformed id
-    ASSERT_TRUE(running.started());
-    const std::string id = std::to_string(running.id());
+    const auto running = test::start_parent(20000);  // must not be waited for by a malformed id
+    ASSERT_TRUE(running);
+    const std::string id = std::to_string(running->id());
     const std::optional<std::string> cases[] = {std::nullopt,
                                                 "",
                                                 "0",
@@ -79,7 +77,7 @@ TEST(UpdateParent, MissingMalformedZeroOrOwnIdIsInvalid) {
         EXPECT_EQ(waited.status.error().text(), "update_parent_invalid") << pid.value_or("(unset)");
         EXPECT_LT(waited.elapsed, 2000u) << pid.value_or("(unset)");
     }
-    EXPECT_TRUE(running.running());
+    EXPECT_FALSE(running->has_exited());
 }
 
 }  // namespace
