@@ -1,7 +1,16 @@
 // tamper_hostile SETUP_PID TEMP_DIR WORK_DIR STAGING_HOSTILE_EXE
 //
 // Another process of the same user, out to make a running setup program install something else
-// than what it carries. For as long as the setup process lives it
+// than what it carries, or leave something behind. From the moment it sees a staging directory
+// it tries to rename it, remove it or open it for deletion, again and again until it is gone
+// (phase "first_instant"). With SETUP_PID 0 that is all it does, to every staging directory of
+// any setup program in TEMP_DIR and to every directory above them, until the named event
+// STOP_EVENT is set: started before a run, it is there from the directory's first instant. A
+// success on a directory above counts only when the staging directory was still inside it
+// afterwards; otherwise the directory had just gone and there was nothing left to protect.
+// Directories above are attacked only in this mode: started before validation runs, after whose
+// staging directory nothing more is staged, renaming them in between cannot make a later staging
+// step fail. For as long as the setup process SETUP_PID lives it also
 //  - squats on the names of the setup's next staging directories (MirelSetup-<pid>-<time>-<n>
 //    with times just ahead of the clock), each holding a planted en.msi and tr.msi;
 //  - whenever the setup has a child running (the signature verifier "powershell.exe" during
@@ -29,6 +38,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -49,6 +59,7 @@ constexpr std::size_t SQUAT_LIMIT = 150;
 constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr const wchar_t* STAGED_NAMES[] = {L"en.msi", L"tr.msi", L"webview.exe"};
 constexpr std::uint64_t UNIX_EPOCH_FILETIME = 116444736000000000ULL;
+constexpr const wchar_t* STOP_EVENT = L"MirelTamperStopWatching";
 
 struct Tally {
     long attempts = 0;
@@ -123,15 +134,25 @@ std::vector<std::wstring> directories_above(std::wstring path) {
 // Wine's ReplaceFileW leaves an empty "rf*.tmp" beside the file it failed to replace. That would
 // keep the staging directory from being removed, which any process may do on purpose by putting
 // a file there, but it is not what these attacks are about: they clear up after themselves.
+// Wine's FindFirstFileW opens a directory without delete sharing, which a held staging directory
+// refuses, so it is listed through a handle that shares everything.
 void remove_replace_litter(const std::wstring& file) {
     const std::wstring directory = file.substr(0, file.find_last_of(L'\\'));
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = ::FindFirstFileW((directory + L"\\rf*.tmp").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        ::DeleteFileW((directory + L"\\" + entry.cFileName).c_str());
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
+    const HANDLE listing = ::CreateFileW(directory.c_str(), FILE_LIST_DIRECTORY, ALL_SHARING, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (listing == INVALID_HANDLE_VALUE) return;
+    alignas(FILE_ID_BOTH_DIR_INFO) std::byte buffer[64 * 1024];
+    for (auto type = FileIdBothDirectoryRestartInfo;
+         ::GetFileInformationByHandleEx(listing, type, buffer, sizeof buffer); type = FileIdBothDirectoryInfo) {
+        for (std::size_t offset = 0;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name.starts_with(L"rf") && name.ends_with(L".tmp")) ::DeleteFileW((directory + L"\\" + name).c_str());
+            if (entry->NextEntryOffset == 0) break;
+            offset += entry->NextEntryOffset;
+        }
+    }
+    ::CloseHandle(listing);
 }
 
 // The staging tests' attacker, run on one file; its tallies are added under its own name.
@@ -216,11 +237,20 @@ public:
         : setup_pid_(setup_pid), temp_(std::move(temp)), planted_(std::move(work) + L"\\planted.msi"),
           staging_hostile_(std::move(staging_hostile)) {}
 
+    // Only the first-instant attacks, with the directories above, until the stop event is set.
+    void run_until_stopped(HANDLE stop) {
+        const ULONGLONG limit = ::GetTickCount64() + WATCH_LIMIT_MS * 5;
+        while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT && ::GetTickCount64() < limit) {
+            if (!first_instant_round(true)) ::Sleep(1);
+        }
+    }
+
     void run(HANDLE setup) {
         closing_ = ::CreateEventW(nullptr, FALSE, FALSE, mirel::tamper::CLOSING_EVENT);
         stood_back_ = ::CreateEventW(nullptr, FALSE, FALSE, mirel::tamper::STOOD_BACK_EVENT);
         const ULONGLONG limit = ::GetTickCount64() + WATCH_LIMIT_MS;
         while (::WaitForSingleObject(setup, 0) == WAIT_TIMEOUT && ::GetTickCount64() < limit) {
+            first_instant_round(false);
             const std::vector<std::wstring> staged = staged_files();
             const std::vector<Child> children = watched_children(setup_pid_);
             children_ = &children;
@@ -270,6 +300,71 @@ public:
     }
 
 private:
+    // The setup programs' staging directories now in the temporary folder (never a squat).
+    std::vector<std::wstring> staging_directories() {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        const HANDLE find = ::FindFirstFileW((temp_ + L"\\MirelSetup-*").c_str(), &entry);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do {
+            const std::wstring name = entry.cFileName;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !squats_.contains(name)) names.push_back(name);
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+        return names;
+    }
+
+    // One round of renaming, removing and opening for deletion every staging directory there is,
+    // and with `above` every directory above it. False when there was none.
+    bool first_instant_round(bool above) {
+        const std::vector<std::wstring> names = staging_directories();
+        Tallies& tallies = tallies_["first_instant"];
+        for (const std::wstring& name : names) {
+            seen_.insert(name);
+            const std::wstring directory = temp_ + L"\\" + name;
+            record(tallies, "move_directory", [&] {
+                if (!::MoveFileExW(directory.c_str(), (directory + L".moved").c_str(), 0)) return false;
+                ::MoveFileExW((directory + L".moved").c_str(), directory.c_str(), 0);
+                return true;
+            }());
+            record(tallies, "remove_directory", ::RemoveDirectoryW(directory.c_str()) != 0);
+            record(tallies, "open_delete_directory",
+                   try_open(directory, DELETE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+            if (above) attack_above(tallies, directory);
+        }
+        return !names.empty();
+    }
+
+    void attack_above(Tallies& tallies, const std::wstring& staging) {
+        for (const std::wstring& directory : directories_above(staging)) {
+            // Nothing above a staging directory that has gone is the program's to protect.
+            if (!exists(staging)) return;
+            // Where the staging directory is while this one is renamed.
+            const std::wstring moved = directory + L".moved";
+            const std::wstring staging_moved = moved + staging.substr(directory.size());
+            if (::MoveFileExW(directory.c_str(), moved.c_str(), 0)) {
+                const bool held_nothing = exists(staging_moved);
+                ::MoveFileExW(moved.c_str(), directory.c_str(), 0);
+                if (held_nothing) record(tallies, "move_directory_above", true);
+            } else {
+                record(tallies, "move_directory_above", false);
+            }
+            if (::RemoveDirectoryW(directory.c_str())) {
+                ::CreateDirectoryW(directory.c_str(), nullptr);  // empty: the staging directory had gone
+            } else {
+                record(tallies, "remove_directory_above", false);
+            }
+            const HANDLE deleter = ::CreateFileW(directory.c_str(), DELETE, ALL_SHARING, nullptr, OPEN_EXISTING,
+                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (deleter == INVALID_HANDLE_VALUE) {
+                record(tallies, "open_delete_directory_above", false);
+            } else {
+                ::CloseHandle(deleter);
+                if (exists(staging)) record(tallies, "open_delete_directory_above", true);
+            }
+        }
+    }
+
     // Files with the staged names in the setup program's staging directories (never in a squat).
     std::vector<std::wstring> staged_files() {
         std::vector<std::wstring> files;
@@ -422,6 +517,15 @@ private:
 int wmain(int argc, wchar_t** argv) {
     if (argc != 5) return 2;
     const DWORD setup_pid = std::wcstoul(argv[1], nullptr, 10);
+    if (setup_pid == 0) {
+        const HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, STOP_EVENT);
+        if (stop == nullptr) return 3;
+        Watcher watcher(0, argv[2], argv[3], argv[4]);
+        watcher.run_until_stopped(stop);
+        watcher.report();
+        ::CloseHandle(stop);
+        return 0;
+    }
     const HANDLE setup = ::OpenProcess(SYNCHRONIZE, FALSE, setup_pid);
     if (setup == nullptr) return 3;
     Watcher watcher(setup_pid, argv[2], argv[3], argv[4]);

@@ -36,6 +36,19 @@ constexpr int BASIC_BUTTON = 100;
 constexpr int OK_BUTTON = 1;
 // No process has this id: the update run finds its parent already gone and waits for nothing.
 constexpr const wchar_t* GONE_PARENT = L"--wait-pid=4294967295";
+// Set to end the attacker that runs on its own across several runs (see tamper_hostile).
+constexpr const wchar_t* STOP_EVENT = L"MirelTamperStopWatching";
+
+struct UniqueEvent {
+    HANDLE handle = nullptr;
+    ~UniqueEvent() { reset(nullptr); }
+    void reset(HANDLE value) {
+        if (handle != nullptr) ::CloseHandle(handle);
+        handle = value;
+    }
+    HANDLE get() const { return handle; }
+    explicit operator bool() const { return handle != nullptr; }
+};
 
 std::wstring environment(const wchar_t* name) {
     return mirel::wine_test::environment_variable(name).value_or(L"");
@@ -239,7 +252,21 @@ protected:
         EXPECT_EQ(engine["mismatches"], "0") << engine["problem"];
     }
 
+    // Renaming, removing or opening for deletion a staging directory, from the moment it was seen
+    // (and with `above` every directory above it) was tried and never worked.
+    static void expect_first_instant_attacks_failed(const AttackReport& report, bool above) {
+        ASSERT_TRUE(report.attacks.contains("first_instant")) << "no staging directory was ever attacked";
+        const auto& attacks = report.attacks.at("first_instant");
+        std::vector<std::string> expected = {"move_directory", "remove_directory", "open_delete_directory"};
+        if (above) expected.insert(expected.end(), {"move_directory_above", "open_delete_directory_above"});
+        for (const std::string& attack : expected) {
+            EXPECT_TRUE(attacks.contains(attack) && attacks.at(attack).attempts > 0) << attack << " never tried";
+        }
+        for (const auto& [attack, tally] : attacks) EXPECT_EQ(tally.successes, 0) << attack;
+    }
+
     static void expect_every_attack_failed(const AttackReport& report) {
+        expect_first_instant_attacks_failed(report, false);
         ASSERT_TRUE(report.attacks.contains("engine")) << "no attack ran while the engine was running";
         EXPECT_GE(report.rounds.at("engine").first, 3);
         const auto& engine = report.attacks.at("engine");
@@ -266,19 +293,49 @@ protected:
     Folder folder_;
 };
 
-TEST_F(TamperTest, AnUpdateRunUnderAttackHandsTheEngineTheEmbeddedBytesAndLeavesNothing) {
-    const auto setup = start_setup({L"--update", GONE_PARENT}, folder_.temp(), L"1602");
-    ASSERT_TRUE(setup);
-    const auto hostile = start_hostile(setup->id());
-    ASSERT_TRUE(hostile);
+TEST_F(TamperTest, UpdateRunsUnderAttackHandTheEngineTheEmbeddedBytesAndLeaveNothing) {
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("update run " + std::to_string(run));
+        const auto setup = start_setup({L"--update", GONE_PARENT}, folder_.temp(), L"1602");
+        ASSERT_TRUE(setup);
+        const auto hostile = start_hostile(setup->id());
+        ASSERT_TRUE(hostile);
 
-    // 1602: the engine reports a cancellation, which ends the run quietly with exit code 0.
-    EXPECT_EQ(setup->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0));
+        // 1602: the engine reports a cancellation, which ends the run quietly with exit code 0.
+        EXPECT_EQ(setup->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0));
+        const AttackReport report = finish_hostile(*hostile);
+        expect_engine_saw_embedded_bytes(setup->id(), report);
+        expect_every_attack_failed(report);
+        EXPECT_GE(report.seen.size(), 1u);
+        EXPECT_EQ(listing(folder_.temp()), "");
+        ::DeleteFileW(folder_.record().c_str());
+    }
+}
+
+// One attacker, there before each run starts, so that it sees every staging directory as soon as
+// it exists and goes for the directories above it too.
+TEST_F(TamperTest, ValidationRunsUnderAttackFromTheFirstInstantValidateAndLeaveNothing) {
+    constexpr int RUNS = 20;
+    const auto hostile = start_hostile(0);
+    ASSERT_TRUE(hostile);
+    UniqueEvent stop;
+    for (int i = 0; i < 100 && !stop; ++i) {
+        stop.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, STOP_EVENT));
+        if (!stop) ::Sleep(100);
+    }
+    ASSERT_TRUE(stop) << "the attacker did not start";
+    for (int run = 0; run < RUNS; ++run) {
+        const auto setup = start_setup({L"--validate"}, folder_.temp(), L"0", true);
+        ASSERT_TRUE(setup);
+        EXPECT_EQ(setup->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0)) << "run " << run;
+        EXPECT_EQ(setup->standard_error(), "") << "run " << run;
+        EXPECT_EQ(listing(folder_.temp()), "") << "run " << run;
+    }
+    ::SetEvent(stop.get());
     const AttackReport report = finish_hostile(*hostile);
-    expect_engine_saw_embedded_bytes(setup->id(), report);
-    expect_every_attack_failed(report);
-    EXPECT_GE(report.seen.size(), 1u);
-    EXPECT_EQ(listing(folder_.temp()), "");
+    expect_first_instant_attacks_failed(report, true);
+    // Each run's inspection directory lives for seconds: none of them escaped the attacker.
+    EXPECT_GE(report.seen.size(), static_cast<std::size_t>(RUNS));
 }
 
 TEST_F(TamperTest, AnInteractiveRunWhoseEngineFailsUnderAttackRemovesEverythingBeforeItReports) {
