@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "program_support.hpp"
 
 namespace mirel::program_test {
@@ -70,6 +72,58 @@ TEST_F(ValidationRun, SoundPackagesPrintNothingABrokenOneItsCodeAndNeitherShowsO
         EXPECT_TRUE(folder_.entries().empty());
     }
     EXPECT_FALSE(exists(engine_record()));
+}
+
+using DamagedProgram = QuietRun;
+
+// A copy of the program with one byte of an embedded package changed, as a broken download or a
+// bad copy has it: every validation run fails as changed before it writes anything, and an
+// update run of it installs nothing.
+TEST_F(DamagedProgram, OneChangedByteAnywhereInEitherPackageFailsAsChangedAndStagesNothing) {
+    constexpr std::size_t PACKAGE_SIZE = 14'065'664;
+    const std::string program = read_file(setup_program());
+    const std::string english = read_file(windows_path(MIREL_TEST_SAMPLES "/en.msi"));
+    ASSERT_EQ(english.size(), PACKAGE_SIZE);
+    const std::size_t first = program.find(english.substr(0, 4096));
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_EQ(program.compare(first, PACKAGE_SIZE, english), 0) << "the English package is not where it was found";
+    // The compound file's first directory sector, as its header names it (512-byte sectors).
+    std::uint32_t directory_sector = 0;
+    std::memcpy(&directory_sector, english.data() + 0x30, sizeof directory_sector);
+    const struct {
+        const char* where;
+        std::size_t offset;
+    } positions[] = {{"header", 0x1E},
+                     {"directory", (std::size_t{directory_sector} + 1) * 512 + 64},
+                     {"middle", PACKAGE_SIZE / 2},
+                     {"last byte", PACKAGE_SIZE - 1}};
+    const std::wstring damaged = folder_.scratch() + L"\\damaged.exe";
+    const auto write_damaged = [&](std::size_t offset) {
+        std::string bytes = program;
+        bytes[offset] = static_cast<char>(bytes[offset] ^ 0x01);
+        const HANDLE file = ::CreateFileW(damaged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        const bool ok = file != INVALID_HANDLE_VALUE &&
+                        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                        written == bytes.size();
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        return ok;
+    };
+    for (std::size_t package = 0; package < 2; ++package) {
+        for (const auto& position : positions) {
+            SCOPED_TRACE(std::string(package == 0 ? "en.msi " : "tr.msi ") + position.where);
+            ASSERT_TRUE(write_damaged(first + package * PACKAGE_SIZE + position.offset));
+            std::unique_ptr<td::Process> setup = start(damaged, {L"--validate"}, true);
+            ASSERT_TRUE(setup);
+            ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 1u));
+            EXPECT_EQ(setup->standard_error(), "installer_payload_changed\n");
+            EXPECT_TRUE(folder_.entries().empty());
+        }
+    }
+    std::unique_ptr<td::Process> update = start(damaged, {L"--update", L"--wait-pid=4294967295"});
+    ASSERT_TRUE(update);
+    ASSERT_NO_FATAL_FAILURE(expect_failure(*update, "installer_payload_changed"));
+    ::DeleteFileW(damaged.c_str());
 }
 
 using BrokenPackage = QuietRun;
