@@ -47,6 +47,8 @@ TEST(LaunchApplication, StartsTheProgramFileThroughTheGivenPathInItsFolderOrGive
     EXPECT_NE(english_launch.error().text(), "launchFailed") << "the table has no launchFailed text";
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", nullptr);
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_CWD", nullptr);
+    // The started program keeps its folder as long as it runs there: the folder goes once it has ended.
+    for (int i = 0; i < 100 && !wine_test::remove_tree(folder); ++i) ::Sleep(100);
 }
 
 }  // namespace

@@ -39,16 +39,6 @@ constexpr const wchar_t* GONE_PARENT = L"--wait-pid=4294967295";
 // Set to end the attacker that runs on its own across several runs (see tamper_hostile).
 constexpr const wchar_t* STOP_EVENT = L"MirelTamperStopWatching";
 
-struct UniqueEvent {
-    HANDLE handle = nullptr;
-    ~UniqueEvent() { reset(nullptr); }
-    void reset(HANDLE value) {
-        if (handle != nullptr) ::CloseHandle(handle);
-        handle = value;
-    }
-    HANDLE get() const { return handle; }
-    explicit operator bool() const { return handle != nullptr; }
-};
 
 std::wstring environment(const wchar_t* name) {
     return mirel::wine_test::environment_variable(name).value_or(L"");
@@ -318,12 +308,12 @@ TEST_F(TamperTest, ValidationRunsUnderAttackFromTheFirstInstantValidateAndLeaveN
     constexpr int RUNS = 20;
     const auto hostile = start_hostile(0);
     ASSERT_TRUE(hostile);
-    UniqueEvent stop;
-    for (int i = 0; i < 100 && !stop; ++i) {
-        stop.reset(::OpenEventW(EVENT_MODIFY_STATE, FALSE, STOP_EVENT));
-        if (!stop) ::Sleep(100);
+    HANDLE stop = nullptr;
+    for (int i = 0; i < 100 && stop == nullptr; ++i) {
+        stop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, STOP_EVENT);
+        if (stop == nullptr) ::Sleep(100);
     }
-    ASSERT_TRUE(stop) << "the attacker did not start";
+    ASSERT_NE(stop, nullptr) << "the attacker did not start";
     for (int run = 0; run < RUNS; ++run) {
         const auto setup = start_setup({L"--validate"}, folder_.temp(), L"0", true);
         ASSERT_TRUE(setup);
@@ -331,7 +321,8 @@ TEST_F(TamperTest, ValidationRunsUnderAttackFromTheFirstInstantValidateAndLeaveN
         EXPECT_EQ(setup->standard_error(), "") << "run " << run;
         EXPECT_EQ(listing(folder_.temp()), "") << "run " << run;
     }
-    ::SetEvent(stop.get());
+    ::SetEvent(stop);
+    ::CloseHandle(stop);
     const AttackReport report = finish_hostile(*hostile);
     expect_first_instant_attacks_failed(report, true);
     // Each run's inspection directory lives for seconds: none of them escaped the attacker.
