@@ -13,7 +13,7 @@ namespace mirel {
 namespace {
 
 bool is_handle(HANDLE handle) {
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    return !HandleTraits::is_empty(handle);
 }
 
 struct AttributeListDeleter {

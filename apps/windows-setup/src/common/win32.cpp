@@ -106,6 +106,11 @@ std::optional<FileFacts> file_facts(HANDLE file) {
                      information.dwFileAttributes};
 }
 
+bool has_attributes(HANDLE file, DWORD required, DWORD forbidden) {
+    const std::optional<FileFacts> facts = file_facts(file);
+    return facts && (facts->attributes & required) == required && (facts->attributes & forbidden) == 0;
+}
+
 FARPROC system_procedure(const wchar_t* library, const char* name) noexcept {
     HMODULE module = ::GetModuleHandleW(library);
     if (module == nullptr) module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);

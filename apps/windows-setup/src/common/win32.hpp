@@ -107,10 +107,9 @@ struct FileFacts {
 };
 [[nodiscard]] std::optional<FileFacts> file_facts(HANDLE file);
 
-// True when the attributes hold every bit of `required` and none of `forbidden`.
-[[nodiscard]] constexpr bool attributes_match(DWORD attributes, DWORD required, DWORD forbidden) {
-    return (attributes & required) == required && (attributes & forbidden) == 0;
-}
+// True when the file's attributes hold every bit of `required` and none of `forbidden`; false when
+// they cannot be read.
+[[nodiscard]] bool has_attributes(HANDLE file, DWORD required, DWORD forbidden);
 
 // An export of a DLL loaded from the system directory only (never the program's own folder).
 // Null when the library or the export is missing.

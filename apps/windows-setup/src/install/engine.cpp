@@ -46,14 +46,10 @@ bool is_application_file(const std::string& path) {
     const UniqueHandle file(::CreateFileW(wide_path.c_str(), FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    const DWORD open_error = file ? ERROR_SUCCESS : ::GetLastError();
-    if (file) {
-        const std::optional<FileFacts> facts = file_facts(file.get());
-        return facts && attributes_match(facts->attributes, 0, FILE_ATTRIBUTE_DIRECTORY);
-    }
+    if (file) return has_attributes(file.get(), 0, FILE_ATTRIBUTE_DIRECTORY);
     // A file that the system itself holds (such as one being paged) refuses every open with
     // ERROR_CANT_ACCESS_FILE; its directory entry still tells what it is.
-    if (open_error != ERROR_CANT_ACCESS_FILE) return false;
+    if (::GetLastError() != ERROR_CANT_ACCESS_FILE) return false;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(wide_path.c_str(), GetFileExInfoStandard, &data)) return false;
     return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;

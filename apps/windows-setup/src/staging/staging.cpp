@@ -34,11 +34,6 @@ Result<std::string> temporary_directory() {
     return from_wide(*path);
 }
 
-bool has_attributes(HANDLE handle, DWORD required, DWORD forbidden) {
-    const std::optional<FileFacts> facts = file_facts(handle);
-    return facts && attributes_match(facts->attributes, required, forbidden);
-}
-
 // Every directory above a new staging directory, root first, held so that none can be renamed,
 // removed or replaced while the staging directory exists. A directory on the way that is a link
 // or no directory at all is refused as a staged package is (the file's protection would refuse
@@ -121,14 +116,11 @@ namespace staging_internal {
 
 Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time) {
     const DWORD process_id = ::GetCurrentProcessId();
-    std::optional<UniqueSecurityDescriptor> security;
+    const std::optional<UniqueSecurityDescriptor> security = private_directory_security();
+    if (!security) return fail(last_os_error());
     for (std::uint32_t attempt = 0; attempt < STAGING_ATTEMPTS; ++attempt) {
         const std::optional<Nanoseconds> time = unix_nanoseconds(read_system_time());
         if (!time) return fail(ErrorCode::Clock);
-        if (!security) {
-            security = private_directory_security();
-            if (!security) return fail(last_os_error());
-        }
         ASSIGN_OR_RETURN(const std::string temp, temporary_directory());
         const std::string name = staging_directory_name(process_id, *time, attempt);
         std::string path = join_path(temp, name);
