@@ -87,7 +87,9 @@ Status verify_signature(const std::string& file_path) {
     // the failure text alone.
     child.pass_standard_handles = false;
     const Result<std::uint32_t> exit_code = run_child_and_wait(child);
-    if (!exit_code || *exit_code != 0) return fail(ErrorCode::InstallerRuntimeSignature);
+    // A verifier that could not be started keeps the system's reason behind the code.
+    if (!exit_code) return fail(ErrorCode::InstallerRuntimeSignature, exit_code.error().os_error());
+    if (*exit_code != 0) return fail(ErrorCode::InstallerRuntimeSignature);
     return {};
 }
 
