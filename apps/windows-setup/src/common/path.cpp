@@ -39,4 +39,14 @@ std::u16string long_path_form(std::u16string_view absolute_path) {
     return u"\\\\?\\" + std::u16string(absolute_path);
 }
 
+std::optional<std::u16string> drive_or_unc_form(std::u16string_view path) {
+    if (!is_device_path(path)) return std::u16string(path);
+    const std::u16string_view rest = path.substr(4);
+    if (is_drive_absolute(rest)) return std::u16string(rest);
+    if (rest.size() > 4 && (rest.substr(0, 3) == u"UNC" || rest.substr(0, 3) == u"unc") && is_separator16(rest[3]) &&
+        !is_separator16(rest[4]))
+        return u"\\\\" + std::u16string(rest.substr(4));
+    return std::nullopt;
+}
+
 }  // namespace mirel

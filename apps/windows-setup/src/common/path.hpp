@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,10 @@ constexpr std::size_t SHORT_PATH_LIMIT = 248;
 
 // Gives an absolute path its long form: "\\?\C:\..." or, for "\\server\share", "\\?\UNC\server\share".
 [[nodiscard]] std::u16string long_path_form(std::u16string_view absolute_path);
+
+// The drive-letter or UNC form of a path that the system gave in its long form ("\\?\C:\x" gives
+// "C:\x", "\\?\UNC\server\share\x" gives "\\server\share\x"); a path without the prefix as it is.
+// None for a device path that only the long form can name, such as a volume without a drive letter.
+[[nodiscard]] std::optional<std::u16string> drive_or_unc_form(std::u16string_view path);
 
 }  // namespace mirel

@@ -23,4 +23,47 @@ std::string staging_directory_name(std::uint32_t process_id, Nanoseconds time, s
     return "MirelSetup-" + decimal_text(process_id) + "-" + decimal_text(time) + "-" + decimal_text(attempt);
 }
 
+std::optional<StagingNameParts> parse_staging_directory_name(std::string_view name, std::uint32_t attempts) {
+    constexpr std::string_view PREFIX = "MirelSetup-";
+    if (!name.starts_with(PREFIX)) return std::nullopt;
+    // Up to the next hyphen (or the end), refusing anything that is not a digit or would overflow.
+    const auto number = [&name](std::size_t& at, Nanoseconds limit) -> std::optional<Nanoseconds> {
+        Nanoseconds value = 0;
+        const std::size_t start = at;
+        for (; at < name.size() && name[at] != '-'; ++at) {
+            if (name[at] < '0' || name[at] > '9') return std::nullopt;
+            const auto digit = static_cast<unsigned>(name[at] - '0');
+            if (value > (limit - digit) / 10) return std::nullopt;
+            value = value * 10 + digit;
+        }
+        if (at == start) return std::nullopt;
+        return value;
+    };
+    std::size_t at = PREFIX.size();
+    const std::optional<Nanoseconds> process_id = number(at, UINT32_MAX);
+    if (!process_id || at == name.size()) return std::nullopt;
+    const std::optional<Nanoseconds> time = number(++at, ~Nanoseconds{0});
+    if (!time || at == name.size()) return std::nullopt;
+    const std::optional<Nanoseconds> attempt = number(++at, UINT32_MAX);
+    if (!attempt || at != name.size() || *attempt >= attempts || *time % 100 != 0) return std::nullopt;
+
+    const StagingNameParts parts{static_cast<std::uint32_t>(*process_id), *time, static_cast<std::uint32_t>(*attempt)};
+    // Leading zeros, and nothing else, make the written name differ.
+    if (staging_directory_name(parts.process_id, parts.time, parts.attempt) != name) return std::nullopt;
+    return parts;
+}
+
+std::optional<std::u16string> handed_directory_path(std::u16string_view full,
+                                                    const std::function<std::optional<std::u16string>()>& short_form,
+                                                    std::size_t longest_name) {
+    // The directory, a separator, the name and the terminator.
+    const auto fits = [longest_name](std::u16string_view directory) {
+        return directory.size() + 1 + longest_name + 1 <= HANDED_PATH_LIMIT;
+    };
+    if (fits(full)) return std::u16string(full);
+    std::optional<std::u16string> shortened = short_form();
+    if (shortened && fits(*shortened)) return shortened;
+    return std::nullopt;
+}
+
 }  // namespace mirel

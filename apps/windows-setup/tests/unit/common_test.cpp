@@ -65,6 +65,15 @@ TEST(Paths, ShortAbsolutePathsPassUnchangedOthersGetTheLongForm) {
     EXPECT_TRUE(is_device_path(u"\\\\.\\pipe\\x"));
 }
 
+TEST(Paths, TheSystemsLongFormGoesBackToADriveOrUncPath) {
+    EXPECT_EQ(drive_or_unc_form(u"\\\\?\\C:\\Users\\a"), u"C:\\Users\\a");
+    EXPECT_EQ(drive_or_unc_form(u"\\\\?\\UNC\\server\\share\\t"), u"\\\\server\\share\\t");
+    EXPECT_EQ(drive_or_unc_form(u"C:\\Temp"), u"C:\\Temp");
+    // Only the long form can name a volume that has no drive letter.
+    EXPECT_FALSE(drive_or_unc_form(u"\\\\?\\Volume{5c1e}\\Temp").has_value());
+    EXPECT_FALSE(drive_or_unc_form(u"\\\\?\\UNC\\").has_value());
+}
+
 TEST(OsErrorText, MessageTrimmedThenCode) {
     EXPECT_EQ(format_os_error("The system cannot find the path specified.\r\n", 3),
               "The system cannot find the path specified. (os error 3)");
