@@ -17,6 +17,9 @@ constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_
 // Delete with POSIX semantics (the name goes at once), ignoring the read-only attribute.
 constexpr DWORD DISPOSITION_EX_FLAGS = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                                        FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+// The device characteristic of a network redirector's volumes (ntddk.h).
+constexpr ULONG FILE_REMOTE_DEVICE_CHARACTERISTIC = 0x10;
+constexpr NTSTATUS STATUS_DELETE_PENDING_VALUE = static_cast<NTSTATUS>(0xC0000056);
 
 template <typename Information>
 std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLASS type,
@@ -31,17 +34,12 @@ std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLA
     return information;
 }
 
-}  // namespace
-
-std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstring_view name,
-                                                     const RelativeOpen& how) {
+// NtCreateFile relative to `root`; an empty name opens `root`'s own file once more.
+std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, const RelativeOpen& how) {
     static const auto nt_create_file = system_function<decltype(::NtCreateFile)>(L"ntdll.dll", "NtCreateFile");
     static const auto status_to_error =
         system_function<decltype(::RtlNtStatusToDosError)>(L"ntdll.dll", "RtlNtStatusToDosError");
     if (nt_create_file == nullptr || status_to_error == nullptr) return std::unexpected(DWORD{ERROR_PROC_NOT_FOUND});
-    // A name, not a path: nothing but the held directory may be walked through.
-    if (name.empty() || name.find_first_of(L"\\/") != std::wstring_view::npos || name == L"." || name == L"..")
-        return std::unexpected(DWORD{ERROR_INVALID_NAME});
 
     std::wstring buffer(name);
     UNICODE_STRING object_name{};
@@ -49,46 +47,113 @@ std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstr
     object_name.Length = static_cast<USHORT>(buffer.size() * sizeof(wchar_t));
     object_name.MaximumLength = object_name.Length;
     OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, directory, how.security);
+    InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, root, how.security);
     IO_STATUS_BLOCK status_block{};
     UniqueHandle handle;
-    const NTSTATUS status =
-        nt_create_file(handle.put(), how.access | SYNCHRONIZE, &attributes, &status_block, nullptr,
-                       FILE_ATTRIBUTE_NORMAL, how.share, how.disposition,
-                       how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    const NTSTATUS status = nt_create_file(
+        handle.put(), how.access | SYNCHRONIZE, &attributes, &status_block, nullptr, FILE_ATTRIBUTE_NORMAL, how.share,
+        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
     if (status < 0) {
         handle.release();  // never set on failure
+        // Mapped to "access denied" otherwise, which would hide that waiting helps.
+        if (status == STATUS_DELETE_PENDING_VALUE) return std::unexpected(DWORD{ERROR_DELETE_PENDING});
         return std::unexpected(status_to_error(status));
     }
     return handle;
 }
 
-bool delete_through_handle(HANDLE handle) noexcept {
+}  // namespace
+
+std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstring_view name,
+                                                     const RelativeOpen& how) {
+    // A name, not a path: nothing but the held directory may be walked through.
+    if (name.empty() || name.find_first_of(L"\\/") != std::wstring_view::npos || name == L"." || name == L"..")
+        return std::unexpected(DWORD{ERROR_INVALID_NAME});
+    return nt_open(directory, name, how);
+}
+
+std::expected<UniqueHandle, DWORD> reopen(HANDLE handle, const RelativeOpen& how) {
+    RelativeOpen again = how;
+    again.disposition = FILE_OPEN;
+    again.security = nullptr;
+    return nt_open(handle, {}, again);
+}
+
+DWORD delete_through_handle(HANDLE handle) noexcept {
     FILE_DISPOSITION_INFO_EX extended{DISPOSITION_EX_FLAGS};
-    if (::SetFileInformationByHandle(handle, FILE_DISPOSITION_INFO_EX_CLASS, &extended, sizeof extended)) return true;
+    if (::SetFileInformationByHandle(handle, FILE_DISPOSITION_INFO_EX_CLASS, &extended, sizeof extended))
+        return ERROR_SUCCESS;
 
     // Windows 10 before 1809 (and Wine) lack the extended class: the classic disposition, after
     // clearing a read-only attribute, which it does not ignore.
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+    if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+        return ERROR_SUCCESS;
+    const DWORD refused = ::GetLastError();
     const std::optional<FileFacts> facts = file_facts(handle);
-    if (!facts || (facts->attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+    if (!facts || (facts->attributes & FILE_ATTRIBUTE_READONLY) == 0) return refused;
     FILE_BASIC_INFO basic{};  // zero times: leave them as they are
     basic.FileAttributes = facts->attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
     // Zero would mean "no change"; NORMAL is the attribute set with nothing in it.
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
-           ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    if (::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
+        ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+        return ERROR_SUCCESS;
+    return ::GetLastError();
 }
 
-std::optional<UniqueSecurityDescriptor> private_directory_security() {
+std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing) {
+    std::vector<DirectoryEntry> entries;
+    alignas(FILE_ID_BOTH_DIR_INFO) std::byte buffer[16 * 1024];
+    for (auto type = FileIdBothDirectoryRestartInfo;; type = FileIdBothDirectoryInfo) {
+        if (!::GetFileInformationByHandleEx(listing, type, buffer, sizeof buffer)) {
+            if (::GetLastError() == ERROR_NO_MORE_FILES) return entries;
+            return std::nullopt;
+        }
+        for (std::size_t offset = 0;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
+            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") entries.push_back({std::move(name), entry->FileAttributes});
+            if (entry->NextEntryOffset == 0) break;
+            offset += entry->NextEntryOffset;
+        }
+    }
+}
+
+bool is_remote_volume(HANDLE handle) {
+    static const auto query_volume =
+        system_function<decltype(::NtQueryVolumeInformationFile)>(L"ntdll.dll", "NtQueryVolumeInformationFile");
+    if (query_volume == nullptr) return false;
+    FILE_FS_DEVICE_INFORMATION device{};
+    IO_STATUS_BLOCK status_block{};
+    return query_volume(handle, &status_block, &device, sizeof device, FileFsDeviceInformation) >= 0 &&
+           (device.Characteristics & FILE_REMOTE_DEVICE_CHARACTERISTIC) != 0;
+}
+
+bool is_elevated() {
     UniqueHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     std::vector<std::byte> storage;
     const std::optional<TOKEN_ELEVATION> elevation =
         token_information<TOKEN_ELEVATION>(token.get(), TokenElevation, storage);
+    return elevation && elevation->TokenIsElevated != 0;
+}
+
+std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) {
     std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    if (!elevation || elevation->TokenIsElevated == 0) {
+    // By group, not by elevation: an elevated token outside the Administrators (a backup operator,
+    // say) would otherwise be named nowhere in the list and could not reopen its own files. An
+    // administrator's filtered token holds the group for denial only, which does not count here.
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL administrator = FALSE;
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !::CheckTokenMembership(nullptr, administrators, &administrator))
+        return std::nullopt;
+    if (!administrator || remote) {
+        UniqueHandle token;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
+        std::vector<std::byte> storage;
         const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(token.get(), TokenUser, storage);
         wchar_t* sid_text = nullptr;
         if (!user || !::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;

@@ -8,7 +8,9 @@
 
 #include <expected>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/unique_any.hpp"
 #include "common/win32.hpp"
@@ -26,14 +28,34 @@ struct RelativeOpen {
 };
 
 // Opens or creates `name`, a single path component, inside `directory`: synchronously, and never
-// through a reparse point at `name` (a link is opened as itself). The Windows error on failure.
+// through a reparse point at `name` (a link is opened as itself). The Windows error on failure;
+// a name whose deletion waits for another process to close it gives ERROR_DELETE_PENDING.
 [[nodiscard]] std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstring_view name,
                                                                    const RelativeOpen& how);
 
+// Opens what `handle` is open on once more, with the access and sharing of `how` (its
+// disposition is always FILE_OPEN). No path is looked up.
+[[nodiscard]] std::expected<UniqueHandle, DWORD> reopen(HANDLE handle, const RelativeOpen& how);
+
 // Deletes what the handle is open on (it must carry DELETE, and FILE_WRITE_ATTRIBUTES for a
 // read-only file): at once where the system knows POSIX deletion, else when its last handle
-// closes. False when it cannot be deleted, for example a directory that is not empty.
-bool delete_through_handle(HANDLE handle) noexcept;
+// closes. ERROR_SUCCESS, or why it cannot be deleted (ERROR_DIR_NOT_EMPTY, for one).
+[[nodiscard]] DWORD delete_through_handle(HANDLE handle) noexcept;
+
+struct DirectoryEntry {
+    std::wstring name;
+    DWORD attributes = 0;
+};
+
+// Every entry of the directory that `listing` is open on (with FILE_LIST_DIRECTORY), "." and ".."
+// left out; none when it cannot be listed.
+[[nodiscard]] std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing);
+
+// True when what `handle` is open on lies on a volume reached through the network.
+[[nodiscard]] bool is_remote_volume(HANDLE handle);
+
+// True when this process runs with an elevated token.
+[[nodiscard]] bool is_elevated();
 
 struct SecurityDescriptorTraits {
     using pointer = PSECURITY_DESCRIPTOR;
@@ -46,9 +68,10 @@ struct SecurityDescriptorTraits {
 };
 using UniqueSecurityDescriptor = UniqueAny<SecurityDescriptorTraits>;
 
-// Full control for SYSTEM, the Administrators and, unless the process runs elevated, its own
-// user; nothing inherited from the parent, everything inherited by what is created inside.
-// Elevated, the user's other, unelevated processes are left out on purpose.
-[[nodiscard]] std::optional<UniqueSecurityDescriptor> private_directory_security();
+// Full control for SYSTEM, the Administrators and the process's own user; nothing inherited from
+// the parent, everything inherited by what is created inside. The user is left out when the token
+// holds the Administrators group (it runs elevated), so that the user's other, unelevated processes
+// stay out, but never on a network volume (`remote`), where the groups named are the server's.
+[[nodiscard]] std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote);
 
 }  // namespace mirel

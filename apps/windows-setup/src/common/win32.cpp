@@ -103,7 +103,21 @@ std::optional<FileFacts> file_facts(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!::GetFileInformationByHandle(file, &information)) return std::nullopt;
     return FileFacts{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
-                     information.dwFileAttributes};
+                     information.dwFileAttributes,
+                     {information.dwVolumeSerialNumber,
+                      (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow}};
+}
+
+std::optional<std::wstring> final_path(HANDLE handle) {
+    return query_string([handle](wchar_t* buffer, DWORD units) {
+        return ::GetFinalPathNameByHandleW(handle, buffer, units, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+}
+
+std::optional<std::wstring> short_path(const std::wstring& path) {
+    return query_string(
+        [&path](wchar_t* buffer, DWORD units) { return ::GetShortPathNameW(path.c_str(), buffer, units); },
+        path.size() + 1);
 }
 
 bool has_attributes(HANDLE file, DWORD required, DWORD forbidden) {

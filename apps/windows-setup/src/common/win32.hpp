@@ -101,11 +101,26 @@ template <typename Query>
 // (see compare_read_back).
 [[nodiscard]] ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::size_t chunk_size);
 
+// What tells a file or directory from every other on the machine, whatever its name.
+struct FileId {
+    DWORD volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
 struct FileFacts {
     std::uint64_t size = 0;
     DWORD attributes = 0;
+    FileId id;
 };
 [[nodiscard]] std::optional<FileFacts> file_facts(HANDLE file);
+
+// The path the system knows for what `handle` is open on, links and short names resolved, in its
+// long form ("\\?\C:\..." or "\\?\UNC\...").
+[[nodiscard]] std::optional<std::wstring> final_path(HANDLE handle);
+
+// The path with each component in its short (8.3) form where the volume keeps one.
+[[nodiscard]] std::optional<std::wstring> short_path(const std::wstring& path);
 
 // True when the file's attributes hold every bit of `required` and none of `forbidden`; false when
 // they cannot be read.
