@@ -45,6 +45,20 @@ std::optional<AttributeList> inheriting_only(std::vector<HANDLE>& handles) {
 
 }  // namespace
 
+bool process_running_since(DWORD process_id, std::uint64_t filetime) {
+    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    // No such process; any other refusal (another user's, a protected one) may be a live one.
+    if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    // Ended, though somebody still holds it open.
+    if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return false;
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return true;
+    return ((std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime) <= filetime;
+}
+
 Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
@@ -52,19 +66,23 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     if (child.pass_standard_handles) {
         const std::array<HANDLE, 3> standard = {::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE),
                                                 ::GetStdHandle(STD_ERROR_HANDLE)};
-        // A program started from the desktop has no standard handles; naming null ones would give
-        // the child nothing better than its own defaults.
-        if (std::ranges::any_of(standard, is_handle)) {
-            startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-            startup.StartupInfo.hStdInput = standard[0];
-            startup.StartupInfo.hStdOutput = standard[1];
-            startup.StartupInfo.hStdError = standard[2];
-        }
-        for (const HANDLE handle : standard) {
+        // Only handles that the child inherits mean anything in it: any other value would name
+        // whatever the child happens to have under that number. A program started from the
+        // desktop has none, and then the child is told of none.
+        std::array<HANDLE, 3> passed{};
+        for (std::size_t i = 0; i < standard.size(); ++i) {
             DWORD information = 0;
-            if (is_handle(handle) && ::GetHandleInformation(handle, &information) &&
-                (information & HANDLE_FLAG_INHERIT) != 0 && std::ranges::find(inherited, handle) == inherited.end())
-                inherited.push_back(handle);
+            if (!is_handle(standard[i]) || !::GetHandleInformation(standard[i], &information) ||
+                (information & HANDLE_FLAG_INHERIT) == 0)
+                continue;
+            passed[i] = standard[i];
+            if (std::ranges::find(inherited, standard[i]) == inherited.end()) inherited.push_back(standard[i]);
+        }
+        if (!inherited.empty()) {
+            startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+            startup.StartupInfo.hStdInput = passed[0];
+            startup.StartupInfo.hStdOutput = passed[1];
+            startup.StartupInfo.hStdError = passed[2];
         }
     }
     std::optional<AttributeList> attributes;

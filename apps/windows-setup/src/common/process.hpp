@@ -20,6 +20,11 @@ struct ChildStart {
     bool pass_standard_handles = false;
 };
 
+// True while a process with this id runs that was started no later than `filetime` (a FILETIME
+// value); false once there is none, it has ended, or the id belongs to a process started later.
+// A process that may not be looked at is taken to run.
+[[nodiscard]] bool process_running_since(DWORD process_id, std::uint64_t filetime);
+
 // Starts the child, waits for its end without a time limit and returns its exit code; the
 // operating-system error of the step that failed otherwise.
 [[nodiscard]] Result<std::uint32_t> run_child_and_wait(const ChildStart& child);

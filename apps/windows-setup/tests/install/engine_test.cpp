@@ -191,16 +191,43 @@ TEST_F(InstallerEngine, StartsInTheSystemDirectoryWithItsStandardHandlesAndNoOth
                               std::to_wstring(reinterpret_cast<INT_PTR>(event.get())).c_str());
     ASSERT_TRUE(::SetCurrentDirectoryW(scratch_.c_str()));
 
+    const std::wstring startup = scratch_ + L"\\startup.txt";
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_STARTUP", startup.c_str());
+
     const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
     ::SetStdHandle(STD_OUTPUT_HANDLE, original);
     ::CloseHandle(file);
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_CWD", nullptr);
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_SIGNAL", nullptr);
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_STARTUP", nullptr);
     ASSERT_TRUE(code.has_value()) << code.error().text();
     EXPECT_EQ(read_file(output), "engine output");
+    EXPECT_EQ(read_file(startup), "standard handles");
     EXPECT_TRUE(same_path(wine_test::widen(read_file(directory)), system_directory())) << read_file(directory);
     EXPECT_EQ(::WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the engine inherited a handle that is not a standard one";
+}
+
+// Standard handles that no child can inherit, as a program started with unshared ones has: the
+// engine is told of none rather than of numbers that mean something else in it.
+TEST_F(InstallerEngine, NamesNoStandardHandlesThatItCannotHandOn) {
+    place_engine(system_directory());
+    const std::wstring startup = scratch_ + L"\\startup.txt";
+    const UniqueHandle own(::CreateFileW((scratch_ + L"\\own.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(own);
+    const DWORD kinds[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE originals[3];
+    for (int i = 0; i < 3; ++i) {
+        originals[i] = ::GetStdHandle(kinds[i]);
+        ::SetStdHandle(kinds[i], own.get());
+    }
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_STARTUP", startup.c_str());
+    const Result<std::int32_t> code = run_installer_engine(R"(C:\T\en.msi)", InstallMode::Basic);
+    for (int i = 0; i < 3; ++i) ::SetStdHandle(kinds[i], originals[i]);
+    ::SetEnvironmentVariableW(L"MIREL_STANDIN_STARTUP", nullptr);
+    ASSERT_TRUE(code.has_value()) << code.error().text();
+    EXPECT_EQ(read_file(startup), "none");
 }
 
 }  // namespace

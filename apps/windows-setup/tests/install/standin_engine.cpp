@@ -4,9 +4,14 @@
 //   MIREL_STANDIN_EXIT    exit code in decimal (unsigned or negative); 0 when unset
 //   MIREL_STANDIN_STDOUT  text to write to the standard output handle it was given
 //   MIREL_STANDIN_CWD     file to write its current directory to
+//   MIREL_STANDIN_PACKAGE file to write the long form of its package path (the second argument) to,
+//                         found while the package exists
+//   MIREL_STANDIN_STARTUP file to write to whether its start-up information names standard handles
 //   MIREL_STANDIN_SIGNAL  an event handle's value in decimal: set it, which reaches the starter's
 //                         event only when the handle was inherited
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <string>
@@ -37,6 +42,27 @@ int wmain() {
         HANDLE file = ::CreateFileW(cwd_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 91;
         write_all(file, narrow(std::wstring(directory, length)));
+        ::CloseHandle(file);
+    }
+    const std::wstring package_record = environment(L"MIREL_STANDIN_PACKAGE");
+    if (!package_record.empty()) {
+        int count = 0;
+        wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+        wchar_t package[32768];
+        const DWORD length = count > 2 ? ::GetLongPathNameW(arguments[2], package, 32768) : 0;
+        ::LocalFree(arguments);
+        HANDLE file = ::CreateFileW(package_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 92;
+        write_all(file, narrow(std::wstring(package, length)));
+        ::CloseHandle(file);
+    }
+    const std::wstring startup_record = environment(L"MIREL_STANDIN_STARTUP");
+    if (!startup_record.empty()) {
+        STARTUPINFOW startup{};
+        ::GetStartupInfoW(&startup);
+        HANDLE file = ::CreateFileW(startup_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 93;
+        write_all(file, (startup.dwFlags & STARTF_USESTDHANDLES) != 0 ? "standard handles" : "none");
         ::CloseHandle(file);
     }
     const std::wstring record = environment(L"MIREL_STANDIN_RECORD");
