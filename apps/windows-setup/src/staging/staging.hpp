@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <expected>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,29 +45,47 @@ private:
     UniqueHandle file_;
 };
 
-// A directory created new under the user's temporary directory, held open from the instant it
-// exists until it is removed: together with every directory above it, it can be neither renamed,
-// removed nor replaced by anybody meanwhile. Files inside are created, opened and deleted through
-// its handle only. Destroying it removes the staged files and the directory again, silently.
+class StagingDirectory;
+namespace staging_internal {
+[[nodiscard]] Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time);
+}
+
+// A directory created new under the user's temporary directory (its links resolved), held open
+// from the instant it exists until it is removed: together with every directory above it, it can
+// be neither renamed, removed nor replaced by anybody meanwhile, while anybody may still open it
+// for reading. Files inside are created, opened and deleted through its handle only. Destroying
+// it removes the staged files and the directory again, silently.
 class StagingDirectory {
 public:
-    StagingDirectory(std::string path, std::vector<UniqueHandle> ancestors, UniqueHandle directory)
-        : path_(std::move(path)), ancestors_(std::move(ancestors)), directory_(std::move(directory)) {}
+    StagingDirectory(std::string path, std::wstring name, FileId id, std::vector<UniqueHandle> ancestors,
+                     UniqueHandle directory)
+        : path_(std::move(path)),
+          name_(std::move(name)),
+          id_(id),
+          ancestors_(std::move(ancestors)),
+          directory_(std::move(directory)) {}
     StagingDirectory(StagingDirectory&& other) noexcept;
     StagingDirectory& operator=(StagingDirectory&&) = delete;
     StagingDirectory(const StagingDirectory&) = delete;
     ~StagingDirectory();
 
-    // The full path, for the programs that are given the staged files by name.
+    // The path that the programs given the staged files by name get: the resolved one, in its short
+    // form where the full one would reach MAX_PATH with a staged name inside.
     [[nodiscard]] const std::string& path() const noexcept { return path_; }
     [[nodiscard]] HANDLE handle() const noexcept { return directory_.get(); }
-    // The directories above it, root first, held as long as it exists.
+    // The directories above it, root first, held as long as it exists; the last is its parent.
     [[nodiscard]] const std::vector<UniqueHandle>& ancestors() const noexcept { return ancestors_; }
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
 
 private:
+    // Which path the directory is handed out by is known only once it exists.
+    friend Result<StagingDirectory> staging_internal::create_staging_directory(
+        const std::function<std::uint64_t()>& read_system_time);
+
     std::string path_;
+    std::wstring name_;  // in its parent
+    FileId id_;
     std::vector<UniqueHandle> ancestors_;  // root first
     UniqueHandle directory_;               // empty once moved from: nothing to clean up
     std::vector<ProtectedFile> held_files_;

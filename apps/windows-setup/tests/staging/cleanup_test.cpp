@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <thread>
+
 #include "staging/staging.hpp"
 #include "staging_test_support.hpp"
 
@@ -12,10 +15,36 @@ namespace {
 
 using StagingCleanUp = StagingFixture;
 
+// What a scanner, an indexer or a file manager does: opens a file or a folder the usual way and
+// lets go a while later, here well into the clean-up. Sharing checks and deletions that wait for
+// the last handle are the same whichever process holds it.
+class LateReader {
+public:
+    // False when the open was refused.
+    bool hold(const std::string& path, DWORD share, DWORD milliseconds) {
+        HANDLE handle = ::CreateFileW(to_wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        threads_.emplace_back([handle, milliseconds] {
+            ::Sleep(milliseconds);
+            ::CloseHandle(handle);
+        });
+        return true;
+    }
+    ~LateReader() {
+        for (std::thread& thread : threads_) thread.join();
+    }
+
+private:
+    std::vector<std::thread> threads_;
+};
+
 TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
+    constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    LateReader reader;
     const struct {
         const char* name;
-        void (*fill)(StagingDirectory& staging);
+        std::function<void(StagingDirectory& staging)> fill;
     } cases[] = {
         {"nothing staged", [](StagingDirectory&) {}},
         {"both packages",
@@ -43,6 +72,23 @@ TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
              ASSERT_FALSE(::DeleteFileW(to_wide(path + "\\webview.exe").c_str()));
              ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
          }},
+        // Deleted while another handle is open, a name stays until that handle closes wherever
+        // deletion is classic (Wine among them), and the directory cannot go before it.
+        {"a scanner reading the packages past their deletion",
+         [&](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(write_payload(staging, "tr.msi", make_payload(40'000, 2)));
+             ASSERT_TRUE(reader.hold(staging.path() + "\\en.msi", ALL_SHARING, 300));
+             ASSERT_TRUE(reader.hold(staging.path() + "\\tr.msi", ALL_SHARING, 600));
+         }},
+        // Opened the usual way (reading, no delete sharing), which the held directory lets in, and
+        // kept open into the clean-up, which has to wait for it.
+        {"a file manager with the directories open",
+         [&](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(reader.hold(staging.path(), FILE_SHARE_READ | FILE_SHARE_WRITE, 400));
+             ASSERT_TRUE(reader.hold(temp_, FILE_SHARE_READ | FILE_SHARE_WRITE, 400));
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -55,6 +101,59 @@ TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
         }
         EXPECT_FALSE(exists(path));
     }
+}
+
+// A run ended from outside leaves its directories; the next staging directory made in the same
+// temporary directory takes away those whose process has gone, and nothing else.
+TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
+    const std::string pid = std::to_string(::GetCurrentProcessId());
+    FILETIME now{};
+    ::GetSystemTimePreciseAsFileTime(&now);
+    const std::string live_time =
+        std::to_string(((std::uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) - 116'444'736'000'000'000) * 100);
+    enum class Left { Nothing, Foreign, All };
+    const struct {
+        const char* why;
+        std::string name;
+        Left left;
+    } cases[] = {
+        {"no such process", "MirelSetup-4294967295-1700000000000000000-0", Left::Nothing},
+        {"its id now belongs to a process started later", "MirelSetup-" + pid + "-1700000000000000000-3",
+         Left::Nothing},
+        {"a file of another name stays, with the directory", "MirelSetup-4294967295-1700000000000000100-0",
+         Left::Foreign},
+        {"a run that still lives", "MirelSetup-" + pid + "-" + live_time + "-0", Left::All},
+        {"not the program's pattern", "MirelSetup-4294967295-01700000000000000000-0", Left::All},
+        {"not the program's pattern", "MirelSetup-4294967295-1700000000000000000-0.old", Left::All},
+    };
+    const std::vector<std::byte> bytes = make_payload(600, 6);
+    for (const auto& c : cases) {
+        const std::string directory = temp_ + "\\" + c.name;
+        ASSERT_TRUE(::CreateDirectoryW(to_wide(directory).c_str(), nullptr)) << c.name;
+        for (const std::string_view name : STAGED_FILE_NAMES) {
+            ASSERT_TRUE(write_file(directory + "\\" + std::string(name), bytes));
+        }
+        if (c.left == Left::Foreign) {
+            ASSERT_TRUE(write_file(directory + "\\setup.log", bytes));
+        }
+    }
+    std::string own;
+    {
+        Result<StagingDirectory> staging = create_staging_directory();
+        ASSERT_TRUE(staging) << staging.error().text();
+        own = staging->path();
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string directory = temp_ + "\\" + c.name;
+        switch (c.left) {
+            case Left::Nothing: EXPECT_FALSE(exists(directory)); break;
+            case Left::Foreign: EXPECT_EQ(list_directory(directory), std::vector<std::string>{"setup.log"}); break;
+            case Left::All: EXPECT_EQ(list_directory(directory).size(), STAGED_FILE_NAMES.size()); break;
+        }
+        remove_tree(directory);
+    }
+    EXPECT_FALSE(exists(own));
 }
 
 TEST_F(StagingCleanUp, TouchesNothingButItsOwnNamesInsideTheDirectory) {
@@ -97,8 +196,9 @@ TEST_F(StagingCleanUp, HappensOnceThroughTheLastOwner) {
 }
 
 // GetTempPathW (under Wine at least) refuses a temporary directory longer than MAX_PATH, but one
-// just below it puts the staging directory and its files past the limit of unprefixed paths.
-TEST_F(StagingCleanUp, WorksInATemporaryDirectoryBeyondTheShortPathLimit) {
+// just below it puts the staging directory and its files past it: they are handed out in their
+// short form, which Windows Installer and the verifier take, and removed all the same.
+TEST_F(StagingCleanUp, HandsOutADeepDirectoryInItsShortFormAndRemovesIt) {
     std::string deep = temp_;
     while (deep.size() < 230) {
         deep += "\\" + std::string(16, 'd');
@@ -110,14 +210,20 @@ TEST_F(StagingCleanUp, WorksInATemporaryDirectoryBeyondTheShortPathLimit) {
         Result<StagingDirectory> staging = create_staging_directory();
         ASSERT_TRUE(staging) << staging.error().text();
         path = staging->path();
-        ASSERT_EQ(path.substr(0, deep.size() + 1), deep + "\\");
-        ASSERT_GT(path.size(), 260u);  // well past the 248 units that go unprefixed
-        ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
-        ASSERT_TRUE(write_payload(*staging, "tr.msi", make_payload(40'000, 2)));
-        EXPECT_TRUE(exists(L"\\\\?\\" + to_wide(path) + L"\\tr.msi"));
+        wchar_t long_form[1024];
+        ASSERT_NE(::GetLongPathNameW(to_wide(path).c_str(), long_form, 1024), 0u);
+        EXPECT_EQ(from_wide(long_form).substr(0, deep.size() + 12), deep + "\\MirelSetup-");
+        for (const char* name : {"en.msi", "tr.msi"}) {
+            Result<std::string> file = write_payload(*staging, name, make_payload(40'000, 1));
+            ASSERT_TRUE(file) << file.error().text();
+            EXPECT_EQ(*file, path + "\\" + name);
+            EXPECT_LT(file->size(), std::size_t{MAX_PATH});
+        }
+        EXPECT_LT(path.size() + std::string_view("\\webview.exe").size(), std::size_t{MAX_PATH});
     }
-    EXPECT_FALSE(exists(L"\\\\?\\" + to_wide(path)));
+    EXPECT_FALSE(exists(path));
     EXPECT_TRUE(exists(L"\\\\?\\" + to_wide(deep)));
+    EXPECT_TRUE(list_directory(deep).empty());
     for (std::string level = deep; level.size() > temp_.size(); level.resize(level.find_last_of('\\')))
         EXPECT_TRUE(::RemoveDirectoryW((L"\\\\?\\" + to_wide(level)).c_str()));
 }

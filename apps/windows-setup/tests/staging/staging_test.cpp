@@ -20,8 +20,6 @@ namespace mirel::staging_test {
 namespace {
 
 constexpr std::uint64_t EPOCH = 116'444'736'000'000'000;
-// FILETIME of 2023-11-14 22:13:20 UTC, which is 1700000000000000000 ns after 1970.
-constexpr std::uint64_t NOVEMBER_2023 = EPOCH + 17'000'000'000'000'000;
 
 std::uint64_t now_as_filetime() {
     FILETIME now{};
@@ -33,12 +31,14 @@ std::string pid_text() {
     return std::to_string(::GetCurrentProcessId());
 }
 
-// A clock that advances by one microsecond on each reading and counts its readings.
+// A clock that starts now and advances by one microsecond on each reading, counting its readings.
+// (Names of this process from before it started would be an earlier run's, which go.)
 struct SteppingClock {
+    std::uint64_t start = now_as_filetime();
     int readings = 0;
-    std::uint64_t operator()() { return NOVEMBER_2023 + 10 * static_cast<std::uint64_t>(readings++); }
-    // The name text of reading `n`: 1700000000000000000 + n * 1000 ns.
-    static std::string time_text(int n) { return std::to_string(1'700'000'000'000'000'000ull + 1000ull * n); }
+    std::uint64_t operator()() { return start + 10 * static_cast<std::uint64_t>(readings++); }
+    // The name text of reading `n`.
+    std::string time_text(int n) const { return std::to_string((start - EPOCH + 10ull * n) * 100); }
 };
 
 using CreateStagingDirectory = StagingFixture;
@@ -73,13 +73,18 @@ TEST_F(CreateStagingDirectory, NamesTheFirstDirectoryByPidCurrentTimeAndAttemptZ
 TEST_F(CreateStagingDirectory, IsPrivateToItsUserTheSystemAndTheAdministrators) {
     Result<StagingDirectory> staging = create_staging_directory();
     ASSERT_TRUE(staging) << staging.error().text();
+    // Opened the way any other program would: the held directory refuses nobody's reading.
+    const UniqueHandle directory(::CreateFileW(to_wide(staging->path()).c_str(), READ_CONTROL,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(directory) << ::GetLastError();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(::GetSecurityInfo(staging->handle(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                nullptr, nullptr, &descriptor),
+    ASSERT_EQ(::GetSecurityInfo(directory.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
     wchar_t* text = nullptr;
     ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                      DACL_SECURITY_INFORMATION, &text, nullptr));
+                                                                       DACL_SECURITY_INFORMATION, &text, nullptr));
     const std::string dacl = from_wide(text);
     ::LocalFree(text);
     ::LocalFree(descriptor);
@@ -108,16 +113,16 @@ TEST_F(CreateStagingDirectory, GivesEachDirectoryOfAProcessItsOwnName) {
 
 TEST_F(CreateStagingDirectory, MovesOnToTheNextAttemptWithAFreshTimeWhenTheNameIsTaken) {
     // Somebody else's directory under the first name, with a file that must never be touched.
-    const std::string taken = temp_ + "\\MirelSetup-" + pid_text() + "-" + SteppingClock::time_text(0) + "-0";
+    SteppingClock clock;
+    const std::string taken = temp_ + "\\MirelSetup-" + pid_text() + "-" + clock.time_text(0) + "-0";
     ASSERT_TRUE(::CreateDirectoryW(to_wide(taken).c_str(), nullptr));
     const std::vector<std::byte> planted = make_payload(600, 7);
     ASSERT_TRUE(write_file(taken + "\\en.msi", planted));
 
-    SteppingClock clock;
     {
         Result<StagingDirectory> staging = staging_internal::create_staging_directory([&clock] { return clock(); });
         ASSERT_TRUE(staging) << staging.error().text();
-        EXPECT_EQ(staging->path(), temp_ + "\\MirelSetup-" + pid_text() + "-" + SteppingClock::time_text(1) + "-1");
+        EXPECT_EQ(staging->path(), temp_ + "\\MirelSetup-" + pid_text() + "-" + clock.time_text(1) + "-1");
         EXPECT_EQ(clock.readings, 2);
         EXPECT_TRUE(list_directory(staging->path()).empty());
     }
@@ -126,12 +131,12 @@ TEST_F(CreateStagingDirectory, MovesOnToTheNextAttemptWithAFreshTimeWhenTheNameI
 }
 
 TEST_F(CreateStagingDirectory, GivesUpAfterAHundredTakenNamesAndCreatesNothing) {
+    SteppingClock clock;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name =
-            "MirelSetup-" + pid_text() + "-" + SteppingClock::time_text(attempt) + "-" + std::to_string(attempt);
+            "MirelSetup-" + pid_text() + "-" + clock.time_text(attempt) + "-" + std::to_string(attempt);
         ASSERT_TRUE(::CreateDirectoryW(to_wide(temp_ + "\\" + name).c_str(), nullptr));
     }
-    SteppingClock clock;
     Result<StagingDirectory> staging = staging_internal::create_staging_directory([&clock] { return clock(); });
     ASSERT_FALSE(staging);
     EXPECT_EQ(staging.error().text(), "temporary_directory");
