@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <regex>
 #include <variant>
 
 #include "program_support.hpp"
@@ -26,6 +27,7 @@ struct EngineRun {
     const wchar_t* failure = nullptr;  // the failure box's detail; the run then ends with 1
     bool wait_pid = false;             // "--wait-pid=" a running process, without "--update"
     const wchar_t* temp_leaf = L"temp";
+    TempPlace place = TempPlace::Plain;
 };
 
 const EngineRun RUNS[] = {
@@ -36,6 +38,12 @@ const EngineRun RUNS[] = {
     // Only an update waits for a parent: this run goes on while the named process still runs.
     {"AWaitPidWithoutUpdateIsNotWaitedFor", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, true},
     {"APathWithASpaceIsQuoted", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"Test User temp"},
+    // A profile reached through a link: the engine and the verifier get the place it leads to.
+    {"ATemporaryDirectoryThroughALinkIsResolved", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"temp",
+     TempPlace::ThroughALink},
+    // Staged files there would pass MAX_PATH: they are handed over in their short form.
+    {"ADeepTemporaryDirectoryIsHandedOverShort", ADVANCED_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"temp",
+     TempPlace::Deep},
     {"RestartInitiatedAsksTheRebootQuestion", BASIC_BUTTON, L"1641", &REBOOT},
     {"RestartRequiredAsksTheRebootQuestion", ADVANCED_BUTTON, L"3010", &REBOOT},
     {"CancelledInsideTheEngineEndsQuietly", BASIC_BUTTON, L"1602"},
@@ -50,7 +58,7 @@ const EngineRun RUNS[] = {
 
 class StandInEngine : public ::testing::TestWithParam<EngineRun> {
 protected:
-    StandInEngine() : folder_(GetParam().temp_leaf) {}
+    StandInEngine() : folder_(GetParam().temp_leaf, GetParam().place) {}
 
     void SetUp() override { ASSERT_TRUE(exists(system_directory() + L"\\msiexec.exe")); }
     void TearDown() override {
@@ -59,11 +67,17 @@ protected:
         EXPECT_TRUE(folder_.staging_directories().empty()) << "a staging directory was left behind";
     }
 
-    // The engine's command line as the stand-in recorded it, with the staging directory's time
-    // (known only to the program) written as "T".
+    // The engine's command line as the stand-in recorded it, with its package in the long form
+    // that the stand-in found and the staging directory's time (known only to the program) as "T".
     std::string engine_command_line() const {
         const std::string record = read_file(folder_.scratch() + L"\\engine.txt");
-        const std::string line = record.substr(0, record.find('\n'));
+        std::string line = record.substr(0, record.find('\n'));
+        const std::string package = package_argument(line);
+        if (!package.empty()) {
+            std::string long_form = read_file(folder_.scratch() + L"\\package.txt");
+            if (long_form.find(' ') != std::string::npos) long_form = "\"" + long_form + "\"";
+            line.replace(line.find(package), package.size(), long_form);
+        }
         const std::string marker = "\\MirelSetup-" + std::to_string(setup_->id()) + "-";
         const std::size_t digits = line.find(marker) == std::string::npos ? 0 : line.find(marker) + marker.size();
         const std::size_t end = line.find_first_not_of("0123456789", digits);
@@ -71,11 +85,43 @@ protected:
         return line.substr(0, digits) + "T" + line.substr(end);
     }
 
+    // The package as the command line gives it, quotes included.
+    static std::string package_argument(const std::string& line) {
+        const std::string before = "\"msiexec.exe\" /i ";
+        if (!line.starts_with(before)) return {};
+        const bool quoted = line.size() > before.size() && line[before.size()] == '"';
+        const std::size_t end = line.find(quoted ? '"' : ' ', before.size() + 1);
+        return line.substr(before.size(), end == std::string::npos ? std::string::npos : end - before.size() + quoted);
+    }
+
     std::string expected_command_line(bool passive) const {
-        std::string package = narrow(folder_.path()) + "\\MirelSetup-" + std::to_string(setup_->id()) + "-T-0\\en.msi";
+        std::string package =
+            narrow(folder_.resolved()) + "\\MirelSetup-" + std::to_string(setup_->id()) + "-T-0\\en.msi";
         if (package.find(' ') != std::string::npos) package = "\"" + package + "\"";
         return "\"msiexec.exe\" /i " + package + " /norestart" + (passive ? " /passive" : "") +
                " MIREL_SETUP_LAUNCH_OWNER=1 WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT=\"\"";
+    }
+
+    // Every path that the engine and the verifier were handed: in the resolved temporary
+    // directory, in full or in its short form, and under MAX_PATH.
+    void expect_paths_handed_over_within_limits() const {
+        wchar_t buffer[MAX_PATH];
+        const std::string short_form =
+            narrow(std::wstring(buffer, ::GetShortPathNameW(folder_.resolved().c_str(), buffer, MAX_PATH)));
+        const std::string record = read_file(folder_.scratch() + L"\\engine.txt");
+        std::vector<std::string> handed = {package_argument(record.substr(0, record.find('\n')))};
+        const std::string log = folder_.verifier_log();
+        const std::regex verified(R"('([^']*\\webview\.exe)')");
+        for (auto match = std::sregex_iterator(log.begin(), log.end(), verified); match != std::sregex_iterator();
+             ++match)
+            handed.push_back((*match)[1].str());
+        EXPECT_EQ(handed.size(), 3u) << log;  // the package, and the web runtime installer of each package
+        for (std::string path : handed) {
+            if (path.size() > 1 && path.front() == '"') path = path.substr(1, path.size() - 2);
+            EXPECT_LT(path.size(), std::size_t{MAX_PATH}) << path;
+            EXPECT_TRUE(path.starts_with(narrow(folder_.resolved()) + "\\") || path.starts_with(short_form + "\\"))
+                << path << " is not in " << narrow(folder_.resolved());
+        }
     }
 
     TestFolder folder_;
@@ -91,9 +137,10 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
         ASSERT_TRUE(parent);
         arguments.push_back(L"--wait-pid=" + std::to_wstring(parent->id()));
     }
-    setup_ = start_setup(
-        setup_program(), arguments, folder_,
-        {{L"MIREL_STANDIN_RECORD", folder_.scratch() + L"\\engine.txt"}, {L"MIREL_STANDIN_EXIT", run.engine_exit}});
+    setup_ = start_setup(setup_program(), arguments, folder_,
+                         {{L"MIREL_STANDIN_RECORD", folder_.scratch() + L"\\engine.txt"},
+                          {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
+                          {L"MIREL_STANDIN_EXIT", run.engine_exit}});
     ASSERT_TRUE(setup_);
     const HWND dialog = await_window(*setup_, TITLE);
     ASSERT_NE(dialog, nullptr);
@@ -124,6 +171,7 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
 
     const bool basic = !std::holds_alternative<int>(run.mode) || std::get<int>(run.mode) == BASIC_BUTTON;
     EXPECT_EQ(engine_command_line(), expected_command_line(basic));
+    expect_paths_handed_over_within_limits();
     EXPECT_FALSE(exists(folder_.marker())) << "an application was started";
     EXPECT_TRUE(!parent || !parent->has_exited()) << "the run waited for the process it was given";
 }

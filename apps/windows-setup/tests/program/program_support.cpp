@@ -12,15 +12,30 @@ constexpr DWORD UNINSTALL_TIMEOUT_MS = 120'000;
 
 }  // namespace
 
-TestFolder::TestFolder(std::wstring_view temp_leaf)
-    : root_(wine_test::make_temp_directory(L"program")),
-      temp_(root_ + L"\\" + std::wstring(temp_leaf)),
-      scratch_(root_ + L"\\scratch") {
+TestFolder::TestFolder(std::wstring_view temp_leaf, TempPlace place)
+    : root_(wine_test::make_temp_directory(L"program")), scratch_(root_ + L"\\scratch") {
+    std::wstring parent = root_;
+    std::wstring resolved_parent = root_;
+    if (place == TempPlace::ThroughALink) {
+        resolved_parent = root_ + L"\\container";
+        link_ = root_ + L"\\profile";
+        ::CreateDirectoryW(resolved_parent.c_str(), nullptr);
+        EXPECT_TRUE(wine_test::make_directory_link(link_, resolved_parent)) << "no link at " << narrow(link_);
+        parent = link_;
+    }
+    while (place == TempPlace::Deep && parent.size() < 215) {
+        parent += L"\\" + std::wstring(16, L'd');
+        ::CreateDirectoryW(parent.c_str(), nullptr);
+        resolved_parent = parent;
+    }
+    temp_ = parent + L"\\" + std::wstring(temp_leaf);
+    resolved_ = resolved_parent + L"\\" + std::wstring(temp_leaf);
     ::CreateDirectoryW(temp_.c_str(), nullptr);
     ::CreateDirectoryW(scratch_.c_str(), nullptr);
 }
 
 TestFolder::~TestFolder() {
+    if (!link_.empty()) wine_test::remove_directory_link(link_);
     wine_test::remove_tree(root_);
 }
 

@@ -39,17 +39,25 @@ inline constexpr const wchar_t* TURKISH_PRODUCT = L"{8C0E5B2A-6F13-4D7A-9B41-3E2
 inline constexpr int BASIC_BUTTON = 100;
 inline constexpr int ADVANCED_BUTTON = 101;
 
+// Where a test's temporary directory lies, as managed machines place it.
+enum class TempPlace {
+    Plain,
+    ThroughALink,  // below a directory link, as a profile in a profile container
+    Deep,          // about 230 characters deep, so that staged files would pass MAX_PATH
+};
+
 // A folder of the test's own under the prefix's temporary directory: `path()` is the program's
-// temporary directory (its leaf may hold a space), `scratch()` a sibling for the test's records.
-// Everything is removed on destruction.
+// temporary directory (its leaf may hold a space), `resolved()` the same with links followed,
+// `scratch()` a sibling for the test's records. Everything is removed on destruction.
 class TestFolder {
 public:
-    explicit TestFolder(std::wstring_view temp_leaf = L"temp");
+    explicit TestFolder(std::wstring_view temp_leaf = L"temp", TempPlace place = TempPlace::Plain);
     ~TestFolder();
     TestFolder(const TestFolder&) = delete;
     TestFolder& operator=(const TestFolder&) = delete;
 
     const std::wstring& path() const { return temp_; }
+    const std::wstring& resolved() const { return resolved_; }
     const std::wstring& scratch() const { return scratch_; }
     // Names of everything in the temporary directory, and of its entries named "MirelSetup-*".
     std::vector<std::wstring> entries() const;
@@ -65,7 +73,9 @@ public:
 
 private:
     std::wstring root_;
+    std::wstring link_;
     std::wstring temp_;
+    std::wstring resolved_;
     std::wstring scratch_;
 };
 

@@ -39,6 +39,12 @@ std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_vi
 // Removes a directory tree, read-only files included; false when something stayed.
 bool remove_tree(const std::wstring& path);
 
+// A link at `link` to the existing directory `target`, and its removal (the link alone). Wine makes
+// no reparse points; a Unix symbolic link, made by running the system's own ln, is the nearest it
+// has to a junction or a profile container's link.
+bool make_directory_link(const std::wstring& link, const std::wstring& target);
+bool remove_directory_link(const std::wstring& link);
+
 // A new, empty directory "mirel-<tag>-..." under the prefix's temporary directory; fails the
 // calling test when none can be made.
 std::wstring make_temp_directory(std::wstring_view tag);
