@@ -19,6 +19,11 @@
 //    writing, truncating, deleting, renaming, replacing, and renaming or removing the directories;
 //    during the engine it also runs the staging tests' attacker (STAGING_HOSTILE_EXE) on the
 //    package. Anything that succeeds is undone where it can be and counted.
+// Throughout, in either mode, it also does what scanners, indexers and file managers do: it opens
+// each staging directory, and with SETUP_PID 0 every directory above, for reading (sharing reading
+// and writing, as folders are usually opened), which must always work; and it opens each staged
+// file once, sharing everything, and keeps it open for SCAN_HOLD_MS, which often lasts past the
+// file's deletion.
 // Before a child ends it asks the attacker to stand back (window_guard.hpp), which it does at once,
 // between two attacks; a round of attacks counts only if the child was still running when it had
 // finished. Once the child has gone the setup program unlocks and removes its files: attacking
@@ -31,8 +36,11 @@
 //   squat   DIRECTORY_NAME        (each directory planted in the setup program's way)
 //   squats  CREATED  INTACT       (INTACT: still there afterwards with the planted files unchanged)
 //   note    TEXT                  (why the staging tests' attacker could not be started)
+//   scans   OPENED  HELD_PAST_DELETION  (staged files the scanner opened; of them, those whose name
+//                                        went only when it let go, having been deleted meanwhile)
 // "read" and "staging_hostile:read" are the attacker reading the package, which is allowed (the
-// engine is a reader too) and shows that the files were there to be attacked.
+// engine is a reader too) and shows that the files were there to be attacked; "directory:read"
+// and "directory_above:read" are the folders opened for reading.
 
 #include <windows.h>
 
@@ -60,6 +68,7 @@ constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DE
 constexpr const wchar_t* STAGED_NAMES[] = {L"en.msi", L"tr.msi", L"webview.exe"};
 constexpr std::uint64_t UNIX_EPOCH_FILETIME = 116444736000000000ULL;
 constexpr const wchar_t* STOP_EVENT = L"MirelTamperStopWatching";
+constexpr ULONGLONG SCAN_HOLD_MS = 1500;
 
 struct Tally {
     long attempts = 0;
@@ -79,6 +88,15 @@ void record(Tallies& tallies, const std::string& attack, bool succeeded) {
 }
 
 bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A folder opened the usual way: for reading, shared for reading and writing.
+bool open_folder_for_reading(const std::wstring& path) {
+    const HANDLE folder = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(folder);
+    return true;
+}
 
 bool try_open(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags = 0) {
     const HANDLE file = ::CreateFileW(path.c_str(), access, ALL_SHARING, nullptr, disposition, flags, nullptr);
@@ -241,8 +259,10 @@ public:
     void run_until_stopped(HANDLE stop) {
         const ULONGLONG limit = ::GetTickCount64() + WATCH_LIMIT_MS * 5;
         while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT && ::GetTickCount64() < limit) {
+            scan_round();
             if (!first_instant_round(true)) ::Sleep(1);
         }
+        release_scans(true);
     }
 
     void run(HANDLE setup) {
@@ -250,6 +270,7 @@ public:
         stood_back_ = ::CreateEventW(nullptr, FALSE, FALSE, mirel::tamper::STOOD_BACK_EVENT);
         const ULONGLONG limit = ::GetTickCount64() + WATCH_LIMIT_MS;
         while (::WaitForSingleObject(setup, 0) == WAIT_TIMEOUT && ::GetTickCount64() < limit) {
+            scan_round();
             first_instant_round(false);
             const std::vector<std::wstring> staged = staged_files();
             const std::vector<Child> children = watched_children(setup_pid_);
@@ -266,6 +287,7 @@ public:
             children_ = nullptr;
             for (const Child& child : children) ::CloseHandle(child.handle);
         }
+        release_scans(true);
         ::CloseHandle(closing_);
         ::CloseHandle(stood_back_);
     }
@@ -294,6 +316,7 @@ public:
             ::RemoveDirectoryW(directory.c_str());
         }
         text += "squats\t" + std::to_string(squats_.size()) + "\t" + std::to_string(intact) + "\n";
+        text += "scans\t" + std::to_string(scanned_.size()) + "\t" + std::to_string(held_past_deletion_) + "\n";
         ::DeleteFileW(planted_.c_str());
         DWORD written = 0;
         ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -322,23 +345,84 @@ private:
         for (const std::wstring& name : names) {
             seen_.insert(name);
             const std::wstring directory = temp_ + L"\\" + name;
-            record(tallies, "move_directory", [&] {
+            record_on_staging(tallies, "move_directory", directory, [&] {
                 if (!::MoveFileExW(directory.c_str(), (directory + L".moved").c_str(), 0)) return false;
                 ::MoveFileExW((directory + L".moved").c_str(), directory.c_str(), 0);
                 return true;
             }());
-            record(tallies, "remove_directory", ::RemoveDirectoryW(directory.c_str()) != 0);
-            record(tallies, "open_delete_directory",
-                   try_open(directory, DELETE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+            record_on_staging(tallies, "remove_directory", directory, ::RemoveDirectoryW(directory.c_str()) != 0);
+            record_on_staging(tallies, "open_delete_directory", directory,
+                              try_open(directory, DELETE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+            record_read(tallies, "directory:read", directory, directory);
             if (above) attack_above(tallies, directory);
         }
         return !names.empty();
+    }
+
+    // A run holds its staging directory until the files in it are gone; then it lets go, reopens it
+    // for deletion and deletes it, and in that instant others can reach the empty directory too.
+    // What happens to a staging directory that is gone a moment later is counted apart, under
+    // "at_removal:". (An empty directory removed before anything was staged in it looks the same
+    // here, but then its run fails.)
+    static bool removed_soon(const std::wstring& staging) {
+        for (int i = 0; i < 20; ++i) {
+            if (!exists(staging)) return true;
+            ::Sleep(5);
+        }
+        return false;
+    }
+
+    static void record_on_staging(Tallies& tallies, const std::string& attack, const std::wstring& staging,
+                                  bool succeeded) {
+        record(tallies, succeeded && removed_soon(staging) ? "at_removal:" + attack : attack, succeeded);
+    }
+
+    // Reading counts unless `staging` had gone by then: nothing is the program's to hold after that.
+    static void record_read(Tallies& tallies, const std::string& attack, const std::wstring& directory,
+                            const std::wstring& staging) {
+        const bool opened = open_folder_for_reading(directory);
+        if (opened) {
+            record(tallies, attack, true);
+        } else if (!removed_soon(staging)) {
+            record(tallies, attack, false);
+        } else {
+            record(tallies, "at_removal:" + attack, false);
+        }
+    }
+
+    // Each staged file that appears is opened once and held for a while, as a scanner would.
+    void scan_round() {
+        release_scans(false);
+        for (const std::wstring& name : staging_directories()) {
+            for (const wchar_t* staged : STAGED_NAMES) {
+                const std::wstring path = temp_ + L"\\" + name + L"\\" + staged;
+                if (scanned_.contains(path)) continue;
+                const HANDLE file =
+                    ::CreateFileW(path.c_str(), GENERIC_READ, ALL_SHARING, nullptr, OPEN_EXISTING, 0, nullptr);
+                if (file == INVALID_HANDLE_VALUE) continue;
+                scanned_.insert(path);
+                scans_.push_back({file, ::GetTickCount64() + SCAN_HOLD_MS, path});
+            }
+        }
+    }
+
+    void release_scans(bool all) {
+        const ULONGLONG now = ::GetTickCount64();
+        std::erase_if(scans_, [&](const Scan& scan) {
+            if (!all && now < scan.until) return false;
+            const bool there = exists(scan.path);
+            ::CloseHandle(scan.file);
+            // Where deletion waits for the last handle, the name goes as this one closes.
+            if (there && !exists(scan.path)) ++held_past_deletion_;
+            return true;
+        });
     }
 
     void attack_above(Tallies& tallies, const std::wstring& staging) {
         for (const std::wstring& directory : directories_above(staging)) {
             // Nothing above a staging directory that has gone is the program's to protect.
             if (!exists(staging)) return;
+            record_read(tallies, "directory_above:read", directory, staging);
             // Where the staging directory is while this one is renamed.
             const std::wstring moved = directory + L".moved";
             const std::wstring staging_moved = moved + staging.substr(directory.size());
@@ -506,6 +590,14 @@ private:
     std::map<std::string, std::pair<long, long>> rounds_;
     std::set<std::wstring> seen_;
     std::set<std::wstring> squats_;
+    struct Scan {
+        HANDLE file;
+        ULONGLONG until;
+        std::wstring path;
+    };
+    std::vector<Scan> scans_;
+    std::set<std::wstring> scanned_;
+    long held_past_deletion_ = 0;
     HANDLE closing_ = nullptr;
     HANDLE stood_back_ = nullptr;
     bool standing_back_ = false;

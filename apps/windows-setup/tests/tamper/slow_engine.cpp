@@ -6,6 +6,7 @@
 //   MIREL_TAMPER_EXPECTED  folder holding the embedded packages under their own names
 //   MIREL_TAMPER_ENGINE_MS how long to run, in milliseconds
 //   MIREL_TAMPER_EXIT      the exit code to end with, in decimal
+//   MIREL_TAMPER_STARTED   file to create as soon as it runs (optional)
 
 #include <windows.h>
 
@@ -50,6 +51,8 @@ bool read_whole(const std::wstring& path, std::string& bytes, DWORD& error) {
 }  // namespace
 
 int wmain() {
+    if (const std::wstring started = environment(L"MIREL_TAMPER_STARTED"); !started.empty())
+        ::CloseHandle(::CreateFileW(started.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     const std::wstring package = argc > 2 ? argv[2] : L"";

@@ -117,6 +117,8 @@ struct AttackReport {
     std::vector<std::string> notes;
     long squats_created = -1;
     long squats_intact = -1;
+    long scans_opened = -1;
+    long scans_past_deletion = -1;
 
     explicit AttackReport(const std::string& text) {
         for (const std::vector<std::string>& f : records(text)) {
@@ -131,6 +133,9 @@ struct AttackReport {
             } else if (f[0] == "squats" && f.size() == 3) {
                 squats_created = std::stol(f[1]);
                 squats_intact = std::stol(f[2]);
+            } else if (f[0] == "scans" && f.size() == 3) {
+                scans_opened = std::stol(f[1]);
+                scans_past_deletion = std::stol(f[2]);
             } else if (f[0] == "note" && f.size() == 2) {
                 notes.push_back(f[1]);
             }
@@ -138,6 +143,8 @@ struct AttackReport {
     }
 
     static bool is_read(const std::string& attack) { return attack == "read" || attack.ends_with(":read"); }
+    // In the instant a run lets go of its emptied staging directory to delete it (see tamper_hostile).
+    static bool at_removal(const std::string& attack) { return attack.starts_with("at_removal:"); }
 
     void print() const {
         for (const auto& [phase, tallies] : attacks) {
@@ -146,7 +153,7 @@ struct AttackReport {
             for (const auto& [attack, tally] : tallies) {
                 std::cout << "  " << phase << "\t" << attack << "\tattempts " << tally.attempts << "\tsuccesses "
                           << tally.successes << "\tlast error " << tally.last_error << "\n";
-                if (!is_read(attack)) {
+                if (!is_read(attack) && !at_removal(attack)) {
                     attempts += tally.attempts;
                     successes += tally.successes;
                 }
@@ -157,7 +164,8 @@ struct AttackReport {
         }
         for (const std::string& note : notes) std::cout << "attacker: " << note << "\n";
         std::cout << "staging directories seen: " << seen.size() << ", squats: " << squats_created << " ("
-                  << squats_intact << " intact)\n";
+                  << squats_intact << " intact), staged files scanned: " << scans_opened << " (" << scans_past_deletion
+                  << " held past their deletion)\n";
     }
 };
 
@@ -194,15 +202,17 @@ protected:
     }
 
     std::unique_ptr<td::Process> start_setup(std::vector<std::wstring> arguments, const std::wstring& temp,
-                                             const wchar_t* engine_exit, bool capture_standard_error = false) {
+                                             const wchar_t* engine_exit, bool capture_standard_error = false,
+                                             const wchar_t* engine_ms = ENGINE_MS) {
         td::LaunchRequest request;
         request.program = environment_path(L"MIREL_TAMPER_SETUP");
         request.arguments = std::move(arguments);
         request.environment = {{L"TMP", temp},
                                {L"TEMP", temp},
                                {L"MIREL_TAMPER_RECORD", folder_.record()},
+                               {L"MIREL_TAMPER_STARTED", folder_.work() + L"\\engine-started"},
                                {L"MIREL_TAMPER_EXPECTED", environment_path(L"MIREL_TAMPER_SAMPLES")},
-                               {L"MIREL_TAMPER_ENGINE_MS", ENGINE_MS},
+                               {L"MIREL_TAMPER_ENGINE_MS", engine_ms},
                                {L"MIREL_TAMPER_EXIT", engine_exit}};
         request.capture_standard_error = capture_standard_error;
         return mirel::wine_test::start_process(request);
@@ -243,16 +253,28 @@ protected:
     }
 
     // Renaming, removing or opening for deletion a staging directory, from the moment it was seen
-    // (and with `above` every directory above it) was tried and never worked.
+    // (and with `above` every directory above it) was tried and never worked; opening them for
+    // reading, as any program may, always did.
     static void expect_first_instant_attacks_failed(const AttackReport& report, bool above) {
         ASSERT_TRUE(report.attacks.contains("first_instant")) << "no staging directory was ever attacked";
         const auto& attacks = report.attacks.at("first_instant");
-        std::vector<std::string> expected = {"move_directory", "remove_directory", "open_delete_directory"};
-        if (above) expected.insert(expected.end(), {"move_directory_above", "open_delete_directory_above"});
+        std::vector<std::string> expected = {"move_directory", "remove_directory", "open_delete_directory",
+                                             "directory:read"};
+        if (above) {
+            expected.insert(expected.end(),
+                            {"move_directory_above", "open_delete_directory_above", "directory_above:read"});
+        }
         for (const std::string& attack : expected) {
             EXPECT_TRUE(attacks.contains(attack) && attacks.at(attack).attempts > 0) << attack << " never tried";
         }
-        for (const auto& [attack, tally] : attacks) EXPECT_EQ(tally.successes, 0) << attack;
+        for (const auto& [attack, tally] : attacks) {
+            if (AttackReport::at_removal(attack)) continue;
+            if (AttackReport::is_read(attack)) {
+                EXPECT_EQ(tally.successes, tally.attempts) << attack << " refused, last with " << tally.last_error;
+            } else {
+                EXPECT_EQ(tally.successes, 0) << attack;
+            }
+        }
     }
 
     static void expect_every_attack_failed(const AttackReport& report) {
@@ -271,7 +293,7 @@ protected:
         }
         for (const auto& [phase, tallies] : report.attacks) {
             for (const auto& [attack, tally] : tallies) {
-                if (AttackReport::is_read(attack)) continue;
+                if (AttackReport::is_read(attack) || AttackReport::at_removal(attack)) continue;
                 EXPECT_EQ(tally.successes, 0) << phase << " " << attack;
             }
         }
@@ -327,6 +349,8 @@ TEST_F(TamperTest, ValidationRunsUnderAttackFromTheFirstInstantValidateAndLeaveN
     expect_first_instant_attacks_failed(report, true);
     // Each run's inspection directory lives for seconds: none of them escaped the attacker.
     EXPECT_GE(report.seen.size(), static_cast<std::size_t>(RUNS));
+    // The scanner was still reading staged files when the runs deleted them, and they waited.
+    EXPECT_GT(report.scans_past_deletion, 0);
 }
 
 TEST_F(TamperTest, AnInteractiveRunWhoseEngineFailsUnderAttackRemovesEverythingBeforeItReports) {
@@ -358,6 +382,53 @@ TEST_F(TamperTest, AnInteractiveRunWhoseEngineFailsUnderAttackRemovesEverythingB
     expect_engine_saw_embedded_bytes(setup->id(), report);
     expect_every_attack_failed(report);
     EXPECT_EQ(listing(folder_.temp()), "");
+}
+
+// A run ended from outside (Task Manager, a crash, a power loss) leaves its staging directories
+// behind. The next run to make one takes them away; a run that is still alive keeps its own.
+TEST_F(TamperTest, TheNextRunRemovesWhatAKilledRunLeftAndALiveRunKeepsItsOwn) {
+    const auto killed = start_setup({L"--validate"}, folder_.temp(), L"0", true);
+    ASSERT_TRUE(killed);
+    const std::wstring killed_prefix = L"MirelSetup-" + std::to_wstring(killed->id()) + L"-";
+    // Ended while it checks its packages, with both written into its inspection directory.
+    const auto both_staged = [&] {
+        for (const std::wstring& name : entries(folder_.temp(), killed_prefix + L"*")) {
+            if (mirel::wine_test::exists(folder_.temp() + L"\\" + name + L"\\tr.msi")) return true;
+        }
+        return false;
+    };
+    for (const ULONGLONG until = ::GetTickCount64() + RUN_TIMEOUT_MS; !both_staged() && ::GetTickCount64() < until;)
+        ::Sleep(5);
+    ASSERT_TRUE(both_staged()) << "the run never staged both packages";
+    killed->terminate();
+    const std::vector<std::wstring> left = entries(folder_.temp(), L"MirelSetup-*");
+    ASSERT_FALSE(left.empty());
+
+    // An update run, alive in its engine, which takes its time.
+    const auto alive = start_setup({L"--update", GONE_PARENT}, folder_.temp(), L"1602", false, L"15000");
+    ASSERT_TRUE(alive);
+    const std::wstring started = folder_.work() + L"\\engine-started";
+    for (const ULONGLONG until = ::GetTickCount64() + RUN_TIMEOUT_MS;
+         !mirel::wine_test::exists(started) && ::GetTickCount64() < until;)
+        ::Sleep(20);
+    ASSERT_TRUE(mirel::wine_test::exists(started)) << "the engine never started";
+    for (const std::wstring& name : left)
+        EXPECT_FALSE(mirel::wine_test::exists(folder_.temp() + L"\\" + name)) << td::narrow(name);
+    const std::vector<std::wstring> alive_own = entries(folder_.temp(), L"MirelSetup-*");
+    ASSERT_EQ(alive_own.size(), 1u) << listing(folder_.temp());
+
+    const auto next = start_setup({L"--validate"}, folder_.temp(), L"0", true);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(next->standard_error(), "");
+    ASSERT_FALSE(alive->has_exited()) << "the engine ended too soon for the test";
+    EXPECT_EQ(entries(folder_.temp(), L"MirelSetup-*"), alive_own) << listing(folder_.temp());
+    EXPECT_TRUE(mirel::wine_test::exists(folder_.temp() + L"\\" + alive_own.front() + L"\\en.msi"));
+
+    EXPECT_EQ(alive->wait_for_exit(RUN_TIMEOUT_MS), std::optional<std::uint32_t>(0));
+    EXPECT_EQ(listing(folder_.temp()), "");
+    ::DeleteFileW(folder_.record().c_str());
+    ::DeleteFileW(started.c_str());
 }
 
 // Run by tamper_full_drive, which mounts a small, nearly full tmpfs as this drive.
