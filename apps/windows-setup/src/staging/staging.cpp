@@ -7,6 +7,7 @@
 #include "common/held_files.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
+#include "common/unicode.hpp"
 #include "staging/path_ancestors.hpp"
 #include "staging/staging_internal.hpp"
 #include "staging/staging_name.hpp"
@@ -75,7 +76,7 @@ Result<std::string> resolved_directory(const std::string& path) {
     if (!final) return path;
     const std::optional<std::u16string> usual = drive_or_unc_form(as_utf16(*final));
     if (!usual) return path;
-    return from_wide(std::wstring_view(reinterpret_cast<const wchar_t*>(usual->data()), usual->size()));
+    return utf16_to_utf8(*usual);
 }
 
 // Every directory above a new staging directory, root first, held so that none can be renamed,
@@ -284,16 +285,16 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         // The programs that get a staged file by path take none of MAX_PATH or more; the staging
         // directory's short form is theirs where the full path is too long. Where the volume keeps
         // no short names, the run ends here, before anything is written (and the directory goes).
-        const std::wstring full = to_wide(staging.path());
+        const std::u16string full = utf8_to_utf16(staging.path());
         const auto short_form = [&staging]() -> std::optional<std::u16string> {
             const std::optional<std::wstring> shortened = short_path(file_system_path(staging.path()));
             if (!shortened) return std::nullopt;
             return drive_or_unc_form(as_utf16(*shortened));
         };
         const std::size_t longest_name = std::ranges::max(STAGED_FILE_NAMES, {}, &std::string_view::size).size();
-        const std::optional<std::u16string> handed = handed_directory_path(as_utf16(full), short_form, longest_name);
+        const std::optional<std::u16string> handed = handed_directory_path(full, short_form, longest_name);
         if (!handed) return fail(os_error(ERROR_FILENAME_EXCED_RANGE));
-        staging.path_ = from_wide(std::wstring_view(reinterpret_cast<const wchar_t*>(handed->data()), handed->size()));
+        staging.path_ = utf16_to_utf8(*handed);
         return staging;
     }
     return fail(ErrorCode::TemporaryDirectory);
