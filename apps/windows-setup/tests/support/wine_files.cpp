@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 
 namespace mirel::wine_test {
@@ -108,57 +109,43 @@ bool remove_tree(const std::wstring& path) {
 
 namespace {
 
-// The Unix path behind a Windows path of an existing file or directory.
+// The Unix path of a Windows path whose last component need not exist yet; none outside Wine.
 std::optional<std::wstring> unix_path(const std::wstring& path) {
     using UnixFileName = char* CDECL(const wchar_t*);
     const auto to_unix = reinterpret_cast<UnixFileName*>(
         reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (to_unix == nullptr) return std::nullopt;
-    char* name = to_unix(path.c_str());
-    if (name == nullptr) return std::nullopt;
-    std::wstring unix = widen(name);
-    ::HeapFree(::GetProcessHeap(), 0, name);
+    const std::size_t separator = path.find_last_of(L'\\');
+    char* parent = to_unix == nullptr ? nullptr : to_unix(path.substr(0, separator).c_str());
+    if (parent == nullptr) return std::nullopt;
+    std::wstring unix = widen(parent) + L"/" + path.substr(separator + 1);
+    ::HeapFree(::GetProcessHeap(), 0, parent);
     return unix;
 }
 
-// Runs a Unix program (Wine starts one named by its Z: path) to its end. Wine tells no exit code of
-// a Unix process: the caller looks at what the program was to do.
-void run_unix(const wchar_t* program, std::vector<std::wstring> arguments) {
+// Runs a Unix program, which Wine starts when named by its Z: path, until `done` holds (or ten
+// seconds have passed): Wine tells neither its end nor its exit code reliably.
+bool run_unix(const wchar_t* program, std::vector<std::wstring> arguments, const std::function<bool()>& done) {
     LaunchRequest request;
     request.program = program;
     request.arguments = std::move(arguments);
     request.no_console_window = true;
-    if (auto started = Process::start(request)) static_cast<void>((*started)->wait_for_exit(30'000));
-}
-
-// The Unix path of `path` whose last component need not exist yet.
-std::optional<std::wstring> unix_path_of_new(const std::wstring& path) {
-    const std::size_t separator = path.find_last_of(L'\\');
-    const std::optional<std::wstring> parent = unix_path(path.substr(0, separator));
-    if (!parent) return std::nullopt;
-    return *parent + L"/" + path.substr(separator + 1);
+    const auto started = Process::start(request);  // kept until the end: it is ended when it goes
+    if (!started) return false;
+    for (int i = 0; i < 1000 && !done(); ++i) ::Sleep(10);
+    return done();
 }
 
 }  // namespace
 
 bool make_directory_link(const std::wstring& link, const std::wstring& target) {
-    const std::optional<std::wstring> from = unix_path_of_new(link);
+    const std::optional<std::wstring> from = unix_path(link);
     const std::optional<std::wstring> to = unix_path(target);
-    if (from && to) {
-        run_unix(L"Z:\\bin\\ln", {L"-s", *to, *from});
-    } else {
-        ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-    }
-    return exists(link);
+    return from && to && run_unix(L"Z:\\bin\\ln", {L"-s", *to, *from}, [&] { return exists(link); });
 }
 
 bool remove_directory_link(const std::wstring& link) {
-    if (const std::optional<std::wstring> unix = unix_path_of_new(link)) {
-        run_unix(L"Z:\\bin\\rm", {*unix});
-    } else {
-        ::RemoveDirectoryW(link.c_str());
-    }
-    return !exists(link);
+    const std::optional<std::wstring> unix = unix_path(link);
+    return unix && run_unix(L"Z:\\bin\\rm", {*unix}, [&] { return !exists(link); });
 }
 
 std::wstring make_temp_directory(std::wstring_view tag) {

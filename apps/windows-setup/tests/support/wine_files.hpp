@@ -39,9 +39,9 @@ std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_vi
 // Removes a directory tree, read-only files included; false when something stayed.
 bool remove_tree(const std::wstring& path);
 
-// A link at `link` to the existing directory `target`, and its removal (the link alone). Wine makes
-// no reparse points; a Unix symbolic link, made by running the system's own ln, is the nearest it
-// has to a junction or a profile container's link.
+// A link at `link` to the existing directory `target`, and its removal (the link alone): under Wine,
+// which makes no reparse points, a Unix symbolic link is the nearest thing to a junction or a
+// profile container's link.
 bool make_directory_link(const std::wstring& link, const std::wstring& target);
 bool remove_directory_link(const std::wstring& link);
 
