@@ -140,26 +140,36 @@ bool is_elevated() {
 }
 
 std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) {
-    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-    // By group, not by elevation: an elevated token outside the Administrators (a backup operator,
-    // say) would otherwise be named nowhere in the list and could not reopen its own files. An
-    // administrator's filtered token holds the group for denial only, which does not count here.
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    BOOL administrator = FALSE;
-    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
-        !::CheckTokenMembership(nullptr, administrators, &administrator))
-        return std::nullopt;
-    if (!administrator || remote) {
-        UniqueHandle token;
-        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
+    // The token's user and groups are the same for the whole life of the process.
+    struct Token {
+        bool administrator = false;
+        std::wstring user;
+    };
+    static const std::optional<Token> token = []() -> std::optional<Token> {
+        // By group, not by elevation: an elevated token outside the Administrators (a backup
+        // operator, say) would otherwise be named nowhere in the list and could not reopen its own
+        // files. An administrator's filtered token holds the group for denial only, which does not
+        // count here.
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        BOOL member = FALSE;
+        UniqueHandle handle;
         std::vector<std::byte> storage;
-        const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(token.get(), TokenUser, storage);
+        if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+            !::CheckTokenMembership(nullptr, administrators, &member) ||
+            !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, handle.put()))
+            return std::nullopt;
+        const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(handle.get(), TokenUser, storage);
         wchar_t* sid_text = nullptr;
         if (!user || !::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;
-        sddl += L"(A;OICI;FA;;;" + std::wstring(sid_text) + L")";
+        Token facts{member != FALSE, sid_text};
         ::LocalFree(sid_text);
-    }
+        return facts;
+    }();
+    if (!token) return std::nullopt;
+
+    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (!token->administrator || remote) sddl += L"(A;OICI;FA;;;" + token->user + L")";
     UniqueSecurityDescriptor descriptor;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
                                                                 nullptr))

@@ -280,7 +280,12 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         const std::optional<FileFacts> facts = file_facts(directory->get());
         if (!facts) return fail(last_os_error());
         StagingDirectory staging(std::move(path), wide_name, facts->id, std::move(ancestors), std::move(*directory));
-        remove_abandoned_directories(parent);
+        // Once a run for each temporary directory: what earlier runs left there does not grow back.
+        static std::vector<std::string> swept;
+        if (std::ranges::find(swept, resolved) == swept.end()) {
+            swept.push_back(resolved);
+            remove_abandoned_directories(parent);
+        }
 
         // The programs that get a staged file by path take none of MAX_PATH or more; the staging
         // directory's short form is theirs where the full path is too long. Where the volume keeps
