@@ -31,49 +31,49 @@ void write_all(HANDLE file, const std::string& bytes) {
     ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// Writes what `text` gives to the file that `variable` names, when it names one; false when the
+// file cannot be made.
+template <typename Text>
+bool record(const wchar_t* variable, Text text) {
+    const std::wstring path = environment(variable);
+    if (path.empty()) return true;
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    write_all(file, text());
+    ::CloseHandle(file);
+    return true;
+}
+
 }  // namespace
 
 int wmain() {
-    // Before the main record, which a test waits for.
-    const std::wstring cwd_record = environment(L"MIREL_STANDIN_CWD");
-    if (!cwd_record.empty()) {
+    const auto directory = [] {
         wchar_t directory[32768];
-        const DWORD length = ::GetCurrentDirectoryW(32768, directory);
-        HANDLE file = ::CreateFileW(cwd_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 91;
-        write_all(file, narrow(std::wstring(directory, length)));
-        ::CloseHandle(file);
-    }
-    const std::wstring package_record = environment(L"MIREL_STANDIN_PACKAGE");
-    if (!package_record.empty()) {
+        return narrow(std::wstring(directory, ::GetCurrentDirectoryW(32768, directory)));
+    };
+    const auto long_package = [] {
         int count = 0;
         wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
         wchar_t package[32768];
         const DWORD length = count > 2 ? ::GetLongPathNameW(arguments[2], package, 32768) : 0;
         ::LocalFree(arguments);
-        HANDLE file = ::CreateFileW(package_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 92;
-        write_all(file, narrow(std::wstring(package, length)));
-        ::CloseHandle(file);
-    }
-    const std::wstring startup_record = environment(L"MIREL_STANDIN_STARTUP");
-    if (!startup_record.empty()) {
+        return narrow(std::wstring(package, length));
+    };
+    const auto startup_handles = [] {
         STARTUPINFOW startup{};
         ::GetStartupInfoW(&startup);
-        HANDLE file = ::CreateFileW(startup_record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 93;
-        write_all(file, (startup.dwFlags & STARTF_USESTDHANDLES) != 0 ? "standard handles" : "none");
-        ::CloseHandle(file);
-    }
-    const std::wstring record = environment(L"MIREL_STANDIN_RECORD");
-    if (!record.empty()) {
+        return std::string((startup.dwFlags & STARTF_USESTDHANDLES) != 0 ? "standard handles" : "none");
+    };
+    const auto command_and_program = [] {
         wchar_t module[32768];
         const DWORD length = ::GetModuleFileNameW(nullptr, module, 32768);
-        HANDLE file = ::CreateFileW(record.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return 90;
-        write_all(file, narrow(::GetCommandLineW()) + "\n" + narrow(std::wstring(module, length)));
-        ::CloseHandle(file);
-    }
+        return narrow(::GetCommandLineW()) + "\n" + narrow(std::wstring(module, length));
+    };
+    // The main record last: a test waits for it.
+    if (!record(L"MIREL_STANDIN_CWD", directory) || !record(L"MIREL_STANDIN_PACKAGE", long_package) ||
+        !record(L"MIREL_STANDIN_STARTUP", startup_handles) || !record(L"MIREL_STANDIN_RECORD", command_and_program))
+        return 90;
+
     const std::wstring text = environment(L"MIREL_STANDIN_STDOUT");
     if (!text.empty()) write_all(::GetStdHandle(STD_OUTPUT_HANDLE), narrow(text));
 
