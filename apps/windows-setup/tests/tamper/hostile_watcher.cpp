@@ -377,17 +377,11 @@ private:
         record(tallies, succeeded && removed_soon(staging) ? "at_removal:" + attack : attack, succeeded);
     }
 
-    // Reading counts unless `staging` had gone by then: nothing is the program's to hold after that.
+    // A refused read counts apart when `staging` was being removed: nothing is held after that.
     static void record_read(Tallies& tallies, const std::string& attack, const std::wstring& directory,
                             const std::wstring& staging) {
         const bool opened = open_folder_for_reading(directory);
-        if (opened) {
-            record(tallies, attack, true);
-        } else if (!removed_soon(staging)) {
-            record(tallies, attack, false);
-        } else {
-            record(tallies, "at_removal:" + attack, false);
-        }
+        record(tallies, !opened && removed_soon(staging) ? "at_removal:" + attack : attack, opened);
     }
 
     // Each staged file that appears is opened once and held for a while, as a scanner would.
