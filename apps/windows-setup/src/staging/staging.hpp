@@ -47,6 +47,7 @@ private:
 
 class StagingDirectory;
 namespace staging_internal {
+// create_staging_directory with another source of FILETIME values, read once per attempt.
 [[nodiscard]] Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time);
 }
 

@@ -11,9 +11,6 @@
 
 namespace mirel::staging_internal {
 
-// create_staging_directory with another source of FILETIME values, read once per attempt
-// (declared with StagingDirectory).
-
 // The checks after protection: size, then contents. A failure releases `file` before it returns.
 [[nodiscard]] Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes);
 

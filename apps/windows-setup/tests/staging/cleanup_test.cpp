@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "staging/staging.hpp"
+#include "staging/staging_name.hpp"
 #include "staging_test_support.hpp"
 
 namespace mirel::staging_test {
@@ -110,7 +111,7 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
     FILETIME now{};
     ::GetSystemTimePreciseAsFileTime(&now);
     const std::string live_time =
-        std::to_string(((std::uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime) - 116'444'736'000'000'000) * 100);
+        decimal_text(*unix_nanoseconds(std::uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime));
     enum class Left { Nothing, Foreign, All };
     const struct {
         const char* why;
