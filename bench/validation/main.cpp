@@ -89,11 +89,9 @@ std::string temporary_directory() {
 // Opens the package once; when `runtime_path` is given, the carried web runtime installer is
 // copied out through that same opening, so that the verifier has a real signed file to check.
 bool open_package_once(const std::string& package_path, const std::string* runtime_path) {
-    const InstallerApi* msi = installer_api();
-    if (msi == nullptr) return false;
     if (runtime_path == nullptr) {
         InstallerHandle database;
-        return msi->open_database(to_wide(package_path).c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS;
+        return os::MsiOpenDatabaseW(to_wide(package_path).c_str(), MSIDBOPEN_READONLY, database.put()) == ERROR_SUCCESS;
     }
     auto query = InstallerQuery::open(package_path, RUNTIME_BINARY_QUERY);
     if (!query || query->fetch() != InstallerQuery::Fetch::Row) return false;
@@ -103,7 +101,8 @@ bool open_package_once(const std::string& package_path, const std::string* runti
     std::vector<std::byte> buffer(RUNTIME_CHUNK_SIZE);
     for (;;) {
         DWORD count = static_cast<DWORD>(buffer.size());
-        if (msi->read_stream(query->record(), 1, reinterpret_cast<char*>(buffer.data()), &count) != ERROR_SUCCESS)
+        if (os::MsiRecordReadStream(query->record(), 1, reinterpret_cast<char*>(buffer.data()), &count) !=
+            ERROR_SUCCESS)
             return false;
         if (count == 0) break;
         if (!write_all(file.get(), std::span(buffer.data(), count))) return false;
@@ -151,7 +150,7 @@ int run_floor() {
 
     start = now();
     // Loading msi.dll belongs to opening the packages, as it does in the setup program.
-    if (installer_api() == nullptr) {
+    if (!os::MsiOpenDatabaseW.available()) {
         remove_files();
         return fail_with("floor", "msi.dll functions missing");
     }

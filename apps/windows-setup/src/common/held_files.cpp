@@ -1,13 +1,11 @@
 #include "common/held_files.hpp"
 
-#include <winternl.h>
-
-#include <sddl.h>
-
 #include <cstring>
 
 #include <string>
 #include <vector>
+
+#include "common/os.hpp"
 
 namespace mirel {
 namespace {
@@ -25,9 +23,9 @@ template <typename Information>
 std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLASS type,
                                              std::vector<std::byte>& storage) {
     DWORD size = 0;
-    ::GetTokenInformation(token, type, nullptr, 0, &size);
+    os::GetTokenInformation(token, type, nullptr, 0, &size);
     storage.resize(size > sizeof(Information) ? size : sizeof(Information));
-    if (!::GetTokenInformation(token, type, storage.data(), static_cast<DWORD>(storage.size()), &size))
+    if (!os::GetTokenInformation(token, type, storage.data(), static_cast<DWORD>(storage.size()), &size))
         return std::nullopt;
     Information information{};
     std::memcpy(&information, storage.data(), sizeof information);
@@ -36,11 +34,6 @@ std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLA
 
 // NtCreateFile relative to `root`; an empty name opens `root`'s own file once more.
 std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, const RelativeOpen& how) {
-    static const auto nt_create_file = system_function<decltype(::NtCreateFile)>(L"ntdll.dll", "NtCreateFile");
-    static const auto status_to_error =
-        system_function<decltype(::RtlNtStatusToDosError)>(L"ntdll.dll", "RtlNtStatusToDosError");
-    if (nt_create_file == nullptr || status_to_error == nullptr) return std::unexpected(DWORD{ERROR_PROC_NOT_FOUND});
-
     std::wstring buffer(name);
     UNICODE_STRING object_name{};
     object_name.Buffer = buffer.data();
@@ -50,14 +43,14 @@ std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, 
     InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, root, how.security);
     IO_STATUS_BLOCK status_block{};
     UniqueHandle handle;
-    const NTSTATUS status = nt_create_file(
+    const NTSTATUS status = os::NtCreateFile(
         handle.put(), how.access | SYNCHRONIZE, &attributes, &status_block, nullptr, FILE_ATTRIBUTE_NORMAL, how.share,
         how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
     if (status < 0) {
         handle.release();  // never set on failure
         // Mapped to "access denied" otherwise, which would hide that waiting helps.
         if (status == STATUS_DELETE_PENDING_VALUE) return std::unexpected(DWORD{ERROR_DELETE_PENDING});
-        return std::unexpected(status_to_error(status));
+        return std::unexpected(os::RtlNtStatusToDosError(status));
     }
     return handle;
 }
@@ -81,33 +74,33 @@ std::expected<UniqueHandle, DWORD> reopen(HANDLE handle, const RelativeOpen& how
 
 DWORD delete_through_handle(HANDLE handle) noexcept {
     FILE_DISPOSITION_INFO_EX extended{DISPOSITION_EX_FLAGS};
-    if (::SetFileInformationByHandle(handle, FILE_DISPOSITION_INFO_EX_CLASS, &extended, sizeof extended))
+    if (os::SetFileInformationByHandle(handle, FILE_DISPOSITION_INFO_EX_CLASS, &extended, sizeof extended))
         return ERROR_SUCCESS;
 
     // Windows 10 before 1809 (and Wine) lack the extended class: the classic disposition, after
     // clearing a read-only attribute, which it does not ignore.
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+    if (os::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
         return ERROR_SUCCESS;
-    const DWORD refused = ::GetLastError();
+    const DWORD refused = os::GetLastError();
     const std::optional<FileFacts> facts = file_facts(handle);
     if (!facts || (facts->attributes & FILE_ATTRIBUTE_READONLY) == 0) return refused;
     FILE_BASIC_INFO basic{};  // zero times: leave them as they are
     basic.FileAttributes = facts->attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
     // Zero would mean "no change"; NORMAL is the attribute set with nothing in it.
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
-        ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+    if (os::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) &&
+        os::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
         return ERROR_SUCCESS;
-    return ::GetLastError();
+    return os::GetLastError();
 }
 
 std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing) {
     std::vector<DirectoryEntry> entries;
     alignas(FILE_ID_BOTH_DIR_INFO) std::byte buffer[16 * 1024];
     for (auto type = FileIdBothDirectoryRestartInfo;; type = FileIdBothDirectoryInfo) {
-        if (!::GetFileInformationByHandleEx(listing, type, buffer, sizeof buffer)) {
-            if (::GetLastError() == ERROR_NO_MORE_FILES) return entries;
+        if (!os::GetFileInformationByHandleEx(listing, type, buffer, sizeof buffer)) {
+            if (os::GetLastError() == ERROR_NO_MORE_FILES) return entries;
             return std::nullopt;
         }
         for (std::size_t offset = 0;;) {
@@ -121,18 +114,16 @@ std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing) {
 }
 
 bool is_remote_volume(HANDLE handle) {
-    static const auto query_volume =
-        system_function<decltype(::NtQueryVolumeInformationFile)>(L"ntdll.dll", "NtQueryVolumeInformationFile");
-    if (query_volume == nullptr) return false;
     FILE_FS_DEVICE_INFORMATION device{};
     IO_STATUS_BLOCK status_block{};
-    return query_volume(handle, &status_block, &device, sizeof device, FileFsDeviceInformation) >= 0 &&
+    return os::NtQueryVolumeInformationFile(handle, &status_block, &device, sizeof device, FileFsDeviceInformation) >=
+               0 &&
            (device.Characteristics & FILE_REMOTE_DEVICE_CHARACTERISTIC) != 0;
 }
 
 bool is_elevated() {
     UniqueHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    if (!os::OpenProcessToken(os::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     std::vector<std::byte> storage;
     const std::optional<TOKEN_ELEVATION> elevation =
         token_information<TOKEN_ELEVATION>(token.get(), TokenElevation, storage);
@@ -155,15 +146,15 @@ std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) 
         BOOL member = FALSE;
         UniqueHandle handle;
         std::vector<std::byte> storage;
-        if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
-            !::CheckTokenMembership(nullptr, administrators, &member) ||
-            !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, handle.put()))
+        if (!os::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+            !os::CheckTokenMembership(nullptr, administrators, &member) ||
+            !os::OpenProcessToken(os::GetCurrentProcess(), TOKEN_QUERY, handle.put()))
             return std::nullopt;
         const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(handle.get(), TokenUser, storage);
         wchar_t* sid_text = nullptr;
-        if (!user || !::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;
+        if (!user || !os::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;
         Token facts{member != FALSE, sid_text};
-        ::LocalFree(sid_text);
+        os::LocalFree(sid_text);
         return facts;
     }();
     if (!token) return std::nullopt;
@@ -171,8 +162,8 @@ std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) 
     std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     if (!token->administrator || remote) sddl += L"(A;OICI;FA;;;" + token->user + L")";
     UniqueSecurityDescriptor descriptor;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
-                                                                nullptr))
+    if (!os::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
+                                                                  nullptr))
         return std::nullopt;
     return descriptor;
 }

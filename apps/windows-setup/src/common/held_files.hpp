@@ -4,14 +4,13 @@
 // a path looked up again: once a directory is held, no other process can rename it or put
 // something else in its place, so a name opened relative to it is always the one meant.
 
-#include <windows.h>
-
 #include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/os.hpp"
 #include "common/unique_any.hpp"
 #include "common/win32.hpp"
 
@@ -63,7 +62,7 @@ struct SecurityDescriptorTraits {
     static bool is_empty(pointer value) noexcept { return value == nullptr; }
     static void close(pointer value) noexcept {
         const LastErrorKeeper keep;
-        ::LocalFree(value);
+        os::LocalFree(value);
     }
 };
 using UniqueSecurityDescriptor = UniqueAny<SecurityDescriptorTraits>;

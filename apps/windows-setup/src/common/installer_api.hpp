@@ -1,12 +1,8 @@
 #pragma once
 
-// Windows Installer (msi.dll), which the program does not import: its functions come from the
-// system directory, resolved once at the first use into one table.
+// Windows Installer handles and queries (msi.dll, reached through common/os.hpp).
 
-#include <windows.h>
-
-#include <msi.h>
-#include <msiquery.h>
+#include "common/os.hpp"
 
 #include <expected>
 #include <string_view>
@@ -15,28 +11,10 @@
 
 namespace mirel {
 
-struct InstallerApi {
-    decltype(&::MsiOpenDatabaseW) open_database;
-    decltype(&::MsiDatabaseOpenViewW) open_view;
-    decltype(&::MsiViewExecute) execute;
-    decltype(&::MsiViewFetch) fetch;
-    decltype(&::MsiRecordGetStringW) record_string;
-    decltype(&::MsiRecordReadStream) read_stream;
-    decltype(&::MsiOpenPackageExW) open_package;
-    decltype(&::MsiSetPropertyW) set_property;
-    decltype(&::MsiEvaluateConditionW) evaluate_condition;
-    decltype(&::MsiGetProductInfoW) product_info;
-    decltype(&::MsiCloseHandle) close_handle;
-};
-
-// The table, or null when msi.dll or any of its functions is missing.
-[[nodiscard]] const InstallerApi* installer_api() noexcept;
-
 struct InstallerHandleTraits {
     using pointer = MSIHANDLE;
     static pointer empty() noexcept { return 0; }
     static bool is_empty(pointer handle) noexcept { return handle == 0; }
-    // Without the table no handle could have been opened in the first place.
     static void close(pointer handle) noexcept;
 };
 using InstallerHandle = UniqueAny<InstallerHandleTraits>;

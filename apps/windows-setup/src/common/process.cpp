@@ -18,7 +18,7 @@ bool is_handle(HANDLE handle) {
 
 struct AttributeListDeleter {
     void operator()(LPPROC_THREAD_ATTRIBUTE_LIST list) const noexcept {
-        ::DeleteProcThreadAttributeList(list);
+        os::DeleteProcThreadAttributeList(list);
         delete[] reinterpret_cast<std::byte*>(list);
     }
 };
@@ -29,16 +29,16 @@ using AttributeList = std::unique_ptr<std::remove_pointer_t<LPPROC_THREAD_ATTRIB
 // may run with other rights.
 std::optional<AttributeList> inheriting_only(std::vector<HANDLE>& handles) {
     SIZE_T size = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    os::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     auto* storage = new std::byte[size];
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
-    if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
+    if (!os::InitializeProcThreadAttributeList(list, 1, 0, &size)) {
         delete[] storage;
         return std::nullopt;
     }
     AttributeList owned(list);
-    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
-                                     handles.size() * sizeof(HANDLE), nullptr, nullptr))
+    if (!os::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                       handles.size() * sizeof(HANDLE), nullptr, nullptr))
         return std::nullopt;
     return owned;
 }
@@ -46,16 +46,16 @@ std::optional<AttributeList> inheriting_only(std::vector<HANDLE>& handles) {
 }  // namespace
 
 bool process_running_since(DWORD process_id, std::uint64_t filetime) {
-    const UniqueHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    const UniqueHandle process(os::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
     // No such process; any other refusal (another user's, a protected one) may be a live one.
-    if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+    if (!process) return os::GetLastError() != ERROR_INVALID_PARAMETER;
     // Ended, though somebody still holds it open.
-    if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return false;
+    if (os::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return false;
     FILETIME created{};
     FILETIME exited{};
     FILETIME kernel{};
     FILETIME user{};
-    if (!::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return true;
+    if (!os::GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return true;
     return ((std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime) <= filetime;
 }
 
@@ -64,15 +64,15 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     startup.StartupInfo.cb = sizeof(startup);
     std::vector<HANDLE> inherited;
     if (child.pass_standard_handles) {
-        const std::array<HANDLE, 3> standard = {::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE),
-                                                ::GetStdHandle(STD_ERROR_HANDLE)};
+        const std::array<HANDLE, 3> standard = {os::GetStdHandle(STD_INPUT_HANDLE), os::GetStdHandle(STD_OUTPUT_HANDLE),
+                                                os::GetStdHandle(STD_ERROR_HANDLE)};
         // Only handles that the child inherits mean anything in it: any other value would name
         // whatever the child happens to have under that number. A program started from the
         // desktop has none, and then the child is told of none.
         std::array<HANDLE, 3> passed{};
         for (std::size_t i = 0; i < standard.size(); ++i) {
             DWORD information = 0;
-            if (!is_handle(standard[i]) || !::GetHandleInformation(standard[i], &information) ||
+            if (!is_handle(standard[i]) || !os::GetHandleInformation(standard[i], &information) ||
                 (information & HANDLE_FLAG_INHERIT) == 0)
                 continue;
             passed[i] = standard[i];
@@ -96,18 +96,18 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
 
     std::wstring command_line = child.command_line;  // CreateProcessW may write into it
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(child.program.c_str(), command_line.data(), nullptr, nullptr, inherited.empty() ? FALSE : TRUE,
-                          flags, const_cast<wchar_t*>(child.environment),
-                          child.current_directory.empty() ? nullptr : child.current_directory.c_str(),
-                          &startup.StartupInfo, &started)) {
+    if (!os::CreateProcessW(child.program.c_str(), command_line.data(), nullptr, nullptr,
+                            inherited.empty() ? FALSE : TRUE, flags, const_cast<wchar_t*>(child.environment),
+                            child.current_directory.empty() ? nullptr : child.current_directory.c_str(),
+                            &startup.StartupInfo, &started)) {
         return fail(last_os_error());
     }
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
 
-    if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return fail(last_os_error());
+    if (os::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return fail(last_os_error());
     DWORD exit_code = 0;
-    if (!::GetExitCodeProcess(process.get(), &exit_code)) return fail(last_os_error());
+    if (!os::GetExitCodeProcess(process.get(), &exit_code)) return fail(last_os_error());
     return std::uint32_t{exit_code};
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 
+#include "common/os.hpp"
 #include "common/setup_error.hpp"
 
 namespace mirel {

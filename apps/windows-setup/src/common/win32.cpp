@@ -24,10 +24,10 @@ std::string from_wide(std::wstring_view text) {
 std::vector<std::string> process_arguments() {
     std::vector<std::string> arguments;
     int count = 0;
-    wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    wchar_t** argv = os::CommandLineToArgvW(os::GetCommandLineW(), &count);
     if (argv == nullptr) return arguments;
     for (int i = 1; i < count; ++i) arguments.push_back(from_wide(argv[i]));
-    ::LocalFree(argv);
+    os::LocalFree(argv);
     return arguments;
 }
 
@@ -36,16 +36,16 @@ std::wstring system_message(DWORD code, HMODULE source) {
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM |
                         (source != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : 0);
     wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length = os::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     if (length == 0) return {};
     std::wstring message(buffer, length);
-    ::LocalFree(buffer);
+    os::LocalFree(buffer);
     return message;
 }
 
 std::string os_error_text(DWORD code) {
     const std::wstring message = system_message(code);
-    if (message.empty()) return format_os_error_fallback(code, ::GetLastError());
+    if (message.empty()) return format_os_error_fallback(code, os::GetLastError());
     return format_os_error(from_wide(message), code);
 }
 
@@ -54,11 +54,11 @@ SetupError os_error(DWORD code) {
 }
 
 std::optional<std::wstring> system_directory() {
-    return query_string([](wchar_t* buffer, DWORD units) { return ::GetSystemDirectoryW(buffer, units); });
+    return query_string([](wchar_t* buffer, DWORD units) { return os::GetSystemDirectoryW(buffer, units); });
 }
 
 std::optional<std::wstring> system_windows_directory() {
-    return query_string([](wchar_t* buffer, DWORD units) { return ::GetSystemWindowsDirectoryW(buffer, units); });
+    return query_string([](wchar_t* buffer, DWORD units) { return os::GetSystemWindowsDirectoryW(buffer, units); });
 }
 
 std::wstring file_system_path(std::string_view path) {
@@ -67,7 +67,7 @@ std::wstring file_system_path(std::string_view path) {
     if (passes_unprefixed(view) || is_device_path(view)) return wide;
 
     const std::optional<std::wstring> full = query_string(
-        [&](wchar_t* buffer, DWORD units) { return ::GetFullPathNameW(wide.c_str(), units, buffer, nullptr); },
+        [&](wchar_t* buffer, DWORD units) { return os::GetFullPathNameW(wide.c_str(), units, buffer, nullptr); },
         wide.size() + MAX_PATH);
     if (!full) return wide;  // let the file-system call itself report the failure
     const std::u16string prefixed =
@@ -79,9 +79,9 @@ bool write_all(HANDLE file, std::span<const std::byte> bytes) {
     while (!bytes.empty()) {
         const auto request = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
         DWORD written = 0;
-        if (!::WriteFile(file, bytes.data(), request, &written, nullptr)) return false;
+        if (!os::WriteFile(file, bytes.data(), request, &written, nullptr)) return false;
         if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
+            os::SetLastError(ERROR_WRITE_FAULT);
             return false;
         }
         bytes = bytes.subspan(written);
@@ -93,7 +93,7 @@ ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::s
     std::vector<std::byte> buffer(chunk_size);
     const ChunkReader read = [file](std::span<std::byte> into) -> std::optional<std::size_t> {
         DWORD count = 0;
-        if (!::ReadFile(file, into.data(), static_cast<DWORD>(into.size()), &count, nullptr)) return std::nullopt;
+        if (!os::ReadFile(file, into.data(), static_cast<DWORD>(into.size()), &count, nullptr)) return std::nullopt;
         return count;
     };
     return compare_read_back(read, bytes, buffer);
@@ -101,7 +101,7 @@ ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::s
 
 std::optional<FileFacts> file_facts(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(file, &information)) return std::nullopt;
+    if (!os::GetFileInformationByHandle(file, &information)) return std::nullopt;
     return FileFacts{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
                      information.dwFileAttributes,
                      {information.dwVolumeSerialNumber,
@@ -110,13 +110,13 @@ std::optional<FileFacts> file_facts(HANDLE file) {
 
 std::optional<std::wstring> final_path(HANDLE handle) {
     return query_string([handle](wchar_t* buffer, DWORD units) {
-        return ::GetFinalPathNameByHandleW(handle, buffer, units, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        return os::GetFinalPathNameByHandleW(handle, buffer, units, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     });
 }
 
 std::optional<std::wstring> short_path(const std::wstring& path) {
     return query_string(
-        [&path](wchar_t* buffer, DWORD units) { return ::GetShortPathNameW(path.c_str(), buffer, units); },
+        [&path](wchar_t* buffer, DWORD units) { return os::GetShortPathNameW(path.c_str(), buffer, units); },
         path.size() + 1);
 }
 
@@ -125,16 +125,10 @@ bool has_attributes(HANDLE file, DWORD required, DWORD forbidden) {
     return facts && (facts->attributes & required) == required && (facts->attributes & forbidden) == 0;
 }
 
-FARPROC system_procedure(const wchar_t* library, const char* name) noexcept {
-    HMODULE module = ::GetModuleHandleW(library);
-    if (module == nullptr) module = ::LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return module == nullptr ? nullptr : ::GetProcAddress(module, name);
-}
-
 Result<HICON> load_setup_icon() {
-    HMODULE module = ::GetModuleHandleW(nullptr);
+    HMODULE module = os::GetModuleHandleW(nullptr);
     if (module == nullptr) return fail(ErrorCode::SetupIcon);
-    HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(SETUP_ICON_ID));
+    HICON icon = os::LoadIconW(module, MAKEINTRESOURCEW(SETUP_ICON_ID));
     if (icon == nullptr || icon == reinterpret_cast<HICON>(INVALID_HANDLE_VALUE)) return fail(ErrorCode::SetupIcon);
     return icon;
 }

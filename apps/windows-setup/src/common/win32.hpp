@@ -2,10 +2,8 @@
 
 // The one home of the program's plain Win32 tasks: text at the call boundary, handle owners,
 // operating-system error texts, grow-the-buffer string calls, file-system path forms, whole-buffer
-// writes and read-back comparisons, and functions resolved from the system directory. The
+// writes and read-back comparisons. The
 // subsystems keep their rules and the order of their steps; the calls live here.
-
-#include <windows.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -16,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/os.hpp"
 #include "common/read_back.hpp"
 #include "common/setup_error.hpp"
 #include "common/unique_any.hpp"
@@ -35,8 +34,8 @@ namespace mirel {
 // inside one, so that a failed call's error survives the clean-up on the way out.
 class LastErrorKeeper {
 public:
-    LastErrorKeeper() noexcept : error_(::GetLastError()) {}
-    ~LastErrorKeeper() { ::SetLastError(error_); }
+    LastErrorKeeper() noexcept : error_(os::GetLastError()) {}
+    ~LastErrorKeeper() { os::SetLastError(error_); }
     LastErrorKeeper(const LastErrorKeeper&) = delete;
     LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
@@ -51,7 +50,7 @@ struct HandleTraits {
     static bool is_empty(pointer h) noexcept { return h == nullptr || h == INVALID_HANDLE_VALUE; }
     static void close(pointer h) noexcept {
         const LastErrorKeeper keep;
-        ::CloseHandle(h);
+        os::CloseHandle(h);
     }
 };
 using UniqueHandle = UniqueAny<HandleTraits>;
@@ -64,7 +63,7 @@ using UniqueHandle = UniqueAny<HandleTraits>;
 [[nodiscard]] std::string os_error_text(DWORD code);
 [[nodiscard]] SetupError os_error(DWORD code);
 [[nodiscard]] inline SetupError last_os_error() {
-    return os_error(::GetLastError());
+    return os_error(os::GetLastError());
 }
 
 // The calls that fill a caller's buffer with a string: `query(buffer, units)` returns the length
@@ -125,23 +124,6 @@ struct FileFacts {
 // True when the file's attributes hold every bit of `required` and none of `forbidden`; false when
 // they cannot be read.
 [[nodiscard]] bool has_attributes(HANDLE file, DWORD required, DWORD forbidden);
-
-// An export of a DLL loaded from the system directory only (never the program's own folder).
-// Null when the library or the export is missing.
-[[nodiscard]] FARPROC system_procedure(const wchar_t* library, const char* name) noexcept;
-
-template <typename Function>
-[[nodiscard]] Function* system_function(const wchar_t* library, const char* name) noexcept {
-    // Through a generic function pointer, which -Wcast-function-type accepts.
-    return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(system_procedure(library, name)));
-}
-
-// Fills `slot` with the export `name` of `library` from the system directory; false when missing.
-template <typename Function>
-[[nodiscard]] bool resolve_system_function(Function*& slot, const wchar_t* library, const char* name) noexcept {
-    slot = system_function<Function>(library, name);
-    return slot != nullptr;
-}
 
 inline constexpr WORD SETUP_ICON_ID = 32512;
 

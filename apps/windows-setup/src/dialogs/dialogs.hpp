@@ -1,9 +1,8 @@
 #pragma once
 
-#include <windows.h>
-
 #include <string_view>
 
+#include "common/os.hpp"
 #include "common/setup_error.hpp"
 #include "common/ui_language.hpp"
 #include "texts/language_texts.hpp"

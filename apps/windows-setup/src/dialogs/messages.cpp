@@ -1,7 +1,5 @@
 #include "common/win32.hpp"
 
-#include <oleauto.h>
-
 #include <cstdlib>
 #include <span>
 #include <string>
@@ -17,8 +15,8 @@ namespace {
 constexpr IID IID_RESTRICTED_ERROR_INFO = {
     0x82BA7092, 0x4C88, 0x427D, {0xA7, 0xBC, 0x16, 0xDD, 0x93, 0xFE, 0xB6, 0x7E}};
 struct RestrictedErrorInfo : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error,
-                                                      BSTR* restricted_description, BSTR* capability_sid) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetErrorDetails(BSTR* description, HRESULT* error, BSTR* restricted_description,
+                                                      BSTR* capability_sid) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) = 0;
 };
 
@@ -26,7 +24,7 @@ struct BstrTraits {
     using pointer = BSTR;
     static pointer empty() noexcept { return nullptr; }
     static bool is_empty(pointer value) noexcept { return value == nullptr; }
-    static void close(pointer value) noexcept { ::SysFreeString(value); }
+    static void close(pointer value) noexcept { os::SysFreeString(value); }
 };
 using UniqueBstr = UniqueAny<BstrTraits>;
 
@@ -39,7 +37,7 @@ struct ComTraits {
 using UniqueCom = UniqueAny<ComTraits>;
 
 std::wstring bstr_text(const UniqueBstr& value) {
-    return value ? std::wstring(value.get(), ::SysStringLen(value.get())) : std::wstring();
+    return value ? std::wstring(value.get(), os::SysStringLen(value.get())) : std::wstring();
 }
 
 std::wstring error_object_description(IErrorInfo* info) {
@@ -64,17 +62,17 @@ std::wstring system_description(HRESULT hresult) {
     auto code = static_cast<DWORD>(hresult);
     if ((code & FACILITY_NT_BIT) == 0) return system_message(code);
     // An NTSTATUS in HRESULT form: its text is in ntdll's message table.
-    return system_message(code & ~static_cast<DWORD>(FACILITY_NT_BIT), ::GetModuleHandleW(L"ntdll.dll"));
+    return system_message(code & ~static_cast<DWORD>(FACILITY_NT_BIT), os::GetModuleHandleW(L"ntdll.dll"));
 }
 
 void write_to_standard_error(std::string_view text) {
-    HANDLE error_stream = ::GetStdHandle(STD_ERROR_HANDLE);
+    HANDLE error_stream = os::GetStdHandle(STD_ERROR_HANDLE);
     if (error_stream == nullptr || error_stream == INVALID_HANDLE_VALUE) return;
     DWORD mode = 0;
-    if (::GetConsoleMode(error_stream, &mode) && ::GetConsoleOutputCP() != CP_UTF8) {
+    if (os::GetConsoleMode(error_stream, &mode) && os::GetConsoleOutputCP() != CP_UTF8) {
         const std::wstring wide = to_wide(text);
         DWORD written = 0;
-        ::WriteConsoleW(error_stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        os::WriteConsoleW(error_stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
     // A stream that takes nothing leaves the exit code to tell the caller.
@@ -86,7 +84,7 @@ void write_to_standard_error(std::string_view text) {
 std::string hresult_text(HRESULT hresult) {
     std::wstring description;
     UniqueCom error_object;
-    if (::GetErrorInfo(0, reinterpret_cast<IErrorInfo**>(error_object.put())) == S_OK && error_object) {
+    if (os::GetErrorInfo(0, reinterpret_cast<IErrorInfo**>(error_object.put())) == S_OK && error_object) {
         description = error_object_description(static_cast<IErrorInfo*>(error_object.get()));
     } else {
         description = system_description(hresult);
@@ -97,14 +95,14 @@ std::string hresult_text(HRESULT hresult) {
 bool ask_launch_question(const LanguageTexts& texts, TextKey question_key) {
     const std::wstring caption = to_wide(localized_text(texts, TextKey::title));
     const std::wstring question = to_wide(localized_text(texts, question_key));
-    return ::MessageBoxW(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) == IDYES;
+    return os::MessageBoxW(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONINFORMATION) == IDYES;
 }
 
 void show_failure_box(std::string_view detail) {
     const LanguageTexts texts = load_language_texts(system_ui_language());
     const std::wstring caption = to_wide(localized_text(texts, TextKey::title));
     const std::wstring text = to_wide(failure_box_text(texts, detail));
-    ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+    os::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void report_failure(const SetupError& error, FailureReport where) {

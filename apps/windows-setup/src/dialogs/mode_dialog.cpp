@@ -1,7 +1,5 @@
 #include "common/win32.hpp"
 
-#include <commctrl.h>
-
 #include <array>
 #include <string>
 
@@ -18,16 +16,12 @@ Result<ModeChoice> choose_install_mode(const LanguageTexts& texts) {
     const std::wstring advanced = to_wide(text(TextKey::advanced) + "\n" + text(TextKey::advancedDescription));
     const std::wstring cancel = to_wide(text(TextKey::cancel));
 
-    HMODULE module = ::GetModuleHandleW(nullptr);
+    HMODULE module = os::GetModuleHandleW(nullptr);
     if (module == nullptr) return fail(ErrorCode::SetupIcon);
     ASSIGN_OR_RETURN(HICON icon, load_setup_icon());
 
     // comctl32 is not imported: it comes from the system directory at run time, in version 6
     // through the manifest's activation context.
-    const auto task_dialog_indirect =
-        system_function<decltype(::TaskDialogIndirect)>(L"comctl32.dll", "TaskDialogIndirect");
-    if (task_dialog_indirect == nullptr)
-        return fail(SetupError::from_text(hresult_text(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))));
 
     const std::array<TASKDIALOG_BUTTON, 3> buttons = {{
         {BASIC_BUTTON_ID, basic.c_str()},
@@ -48,7 +42,7 @@ Result<ModeChoice> choose_install_mode(const LanguageTexts& texts) {
     config.nDefaultButton = BASIC_BUTTON_ID;
 
     int pressed = 0;
-    const HRESULT result = task_dialog_indirect(&config, &pressed, nullptr, nullptr);
+    const HRESULT result = os::TaskDialogIndirect(&config, &pressed, nullptr, nullptr);
     if (FAILED(result)) return fail(SetupError::from_text(hresult_text(result)));
     switch (pressed) {
         case BASIC_BUTTON_ID: return ModeChoice::Basic;

@@ -55,7 +55,7 @@ Result<std::vector<std::string>> query_column(std::string_view package_path, std
         if (fetched != InstallerQuery::Fetch::Row || rows.size() == QUERY_ROW_LIMIT) return fail(ErrorCode::MsiRecord);
 
         DWORD units = static_cast<DWORD>(buffer.size());
-        if (installer_api()->record_string(opened->record(), 1, buffer.data(), &units) != ERROR_SUCCESS ||
+        if (os::MsiRecordGetStringW(opened->record(), 1, buffer.data(), &units) != ERROR_SUCCESS ||
             units >= buffer.size()) {
             return fail(ErrorCode::MsiString);
         }
@@ -69,24 +69,22 @@ Result<std::string> query_product_property(std::string_view package_path, std::s
 }
 
 Result<PackageHandle> open_package(std::string_view package_path) {
-    const InstallerApi* api = installer_api();
     PackageHandle package;
-    if (api == nullptr || api->open_package(to_wide(package_path).c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE,
-                                            package.put()) != ERROR_SUCCESS) {
+    if (os::MsiOpenPackageExW(to_wide(package_path).c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, package.put()) !=
+        ERROR_SUCCESS) {
         return fail(ErrorCode::MsiPackageOpen);
     }
     return package;
 }
 
-// Both need an opened package, which exists only when the table was complete.
 Status set_package_property(const PackageHandle& package, std::string_view name, std::string_view value) {
-    if (installer_api()->set_property(package.get(), to_wide(name).c_str(), to_wide(value).c_str()) != ERROR_SUCCESS)
+    if (os::MsiSetPropertyW(package.get(), to_wide(name).c_str(), to_wide(value).c_str()) != ERROR_SUCCESS)
         return fail(ErrorCode::MsiLaunchProperties);
     return {};
 }
 
 ConditionResult evaluate_condition(const PackageHandle& package, std::string_view condition) {
-    return static_cast<ConditionResult>(installer_api()->evaluate_condition(package.get(), to_wide(condition).c_str()));
+    return static_cast<ConditionResult>(os::MsiEvaluateConditionW(package.get(), to_wide(condition).c_str()));
 }
 
 const PackageQueries& installer_package_queries() {

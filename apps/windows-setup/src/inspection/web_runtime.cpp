@@ -32,14 +32,13 @@ Result<ProtectedFile> extract_runtime(MSIHANDLE record, const StagingDirectory& 
         const UniqueHandle file = std::move(*created);
         const ChunkReader read = [&](std::span<std::byte> buffer) -> std::optional<std::size_t> {
             DWORD count = static_cast<DWORD>(buffer.size());
-            if (installer_api()->read_stream(record, 1, reinterpret_cast<char*>(buffer.data()), &count) !=
-                ERROR_SUCCESS) {
+            if (os::MsiRecordReadStream(record, 1, reinterpret_cast<char*>(buffer.data()), &count) != ERROR_SUCCESS) {
                 return std::nullopt;
             }
             return count;
         };
         const ChunkWriter write = [&](std::span<const std::byte> bytes) { return write_all(file.get(), bytes); };
-        const auto flush = [&] { return ::FlushFileBuffers(file.get()) != FALSE; };
+        const auto flush = [&] { return os::FlushFileBuffers(file.get()) != FALSE; };
         ASSIGN_OR_RETURN(copy, copy_runtime_stream(read, write, flush));
     }
 
@@ -57,11 +56,11 @@ Result<ProtectedFile> extract_runtime(MSIHANDLE record, const StagingDirectory& 
 // signature command from the system's own modules only, not from anything the user added.
 std::u16string verifier_environment(std::string_view module_directory) {
     std::vector<std::u16string> entries;
-    if (wchar_t* inherited = ::GetEnvironmentStringsW()) {
+    if (wchar_t* inherited = os::GetEnvironmentStringsW()) {
         const wchar_t* end = inherited;
         while (*end != L'\0') end += std::wcslen(end) + 1;
         entries = environment_entries(as_utf16(inherited, static_cast<std::size_t>(end - inherited)));
-        ::FreeEnvironmentStringsW(inherited);
+        os::FreeEnvironmentStringsW(inherited);
     }
     return environment_block_with(entries, utf8_to_utf16(VERIFIER_MODULE_VARIABLE), utf8_to_utf16(module_directory));
 }

@@ -1,12 +1,9 @@
 #include "install/engine.hpp"
 
-#include <windows.h>
-
-#include <shellapi.h>
-
 #include <vector>
 
 #include "common/installer_api.hpp"
+#include "common/os.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
 #include "common/win32.hpp"
@@ -19,7 +16,7 @@ constexpr std::string_view APPLICATION_FILE = "mirel-desktop.exe";
 constexpr DWORD INSTALL_LOCATION_UNITS = 32768;
 
 bool is_existing_file(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(file_system_path(path).c_str());
+    const DWORD attributes = os::GetFileAttributesW(file_system_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -43,15 +40,15 @@ Result<Installer> locate_installer() {
 // True when the target of `path`, links followed, is something other than a directory.
 bool is_application_file(const std::string& path) {
     const std::wstring wide_path = file_system_path(path);
-    const UniqueHandle file(::CreateFileW(wide_path.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const UniqueHandle file(os::CreateFileW(wide_path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (file) return has_attributes(file.get(), 0, FILE_ATTRIBUTE_DIRECTORY);
     // A file that the system itself holds (such as one being paged) refuses every open with
     // ERROR_CANT_ACCESS_FILE; its directory entry still tells what it is.
-    if (::GetLastError() != ERROR_CANT_ACCESS_FILE) return false;
+    if (os::GetLastError() != ERROR_CANT_ACCESS_FILE) return false;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(wide_path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!os::GetFileAttributesExW(wide_path.c_str(), GetFileExInfoStandard, &data)) return false;
     return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }
 
@@ -72,14 +69,11 @@ Result<std::int32_t> run_installer_engine(std::string_view package_path, Install
 }
 
 Result<std::string> find_installed_application(std::string_view product_code) {
-    const InstallerApi* api = installer_api();
-    if (api == nullptr) return fail(ErrorCode::InstallLocation);
-
     const std::wstring code = to_wide(product_code);
     const std::wstring property = to_wide("InstallLocation");
     std::vector<wchar_t> location(INSTALL_LOCATION_UNITS);
     DWORD size = INSTALL_LOCATION_UNITS;
-    if (api->product_info(code.c_str(), property.c_str(), location.data(), &size) != ERROR_SUCCESS || size == 0 ||
+    if (os::MsiGetProductInfoW(code.c_str(), property.c_str(), location.data(), &size) != ERROR_SUCCESS || size == 0 ||
         size >= INSTALL_LOCATION_UNITS) {
         return fail(ErrorCode::InstallLocation);
     }
@@ -95,8 +89,8 @@ Status launch_application(std::string_view path, const LanguageTexts& texts) {
     const std::size_t separator = path.find_last_of("\\/");
     std::wstring folder = separator == std::string_view::npos ? std::wstring() : to_wide(path.substr(0, separator));
     if (folder.ends_with(L':')) folder.push_back(L'\\');  // a drive's root, not its current directory
-    const HINSTANCE result = ::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
-                                             folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
+    const HINSTANCE result = os::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
+                                               folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
     // Not a real instance handle: a number, greater than 32 on success.
     if (reinterpret_cast<INT_PTR>(result) > 32) return {};
     return fail(SetupError::from_text(std::string(localized_text(texts, TextKey::launchFailed))));

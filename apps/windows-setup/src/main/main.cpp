@@ -1,5 +1,4 @@
-#include <windows.h>
-
+#include "common/os.hpp"
 #include "common/win32.hpp"
 #include "dialogs/dialogs.hpp"
 #include "main/run_setup.hpp"
@@ -8,7 +7,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Before anything else can load a library: never from the program's own folder, which is
     // usually a downloads folder that anybody may have put a DLL into.
-    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    mirel::os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     const mirel::LaunchOptions options = mirel::parse_launch_options(mirel::process_arguments());
     if (const mirel::Status outcome = mirel::run_setup(options); !outcome) {

@@ -43,7 +43,7 @@ std::u16string_view as_utf16(std::wstring_view text) {
 
 std::uint64_t precise_system_time() {
     FILETIME now{};
-    ::GetSystemTimePreciseAsFileTime(&now);
+    os::GetSystemTimePreciseAsFileTime(&now);
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
@@ -54,12 +54,12 @@ SetupError missing_as_path_not_found(DWORD error) {
 
 // GetTempPath2W gives SYSTEM processes a private folder; systems before it only have GetTempPathW.
 Result<std::string> temporary_directory() {
-    using GetTempPathFunction = DWORD WINAPI(DWORD, LPWSTR);
-    static GetTempPathFunction* const get_temp_path2 =
-        system_function<GetTempPathFunction>(L"kernel32.dll", "GetTempPath2W");
-    GetTempPathFunction* const get_temp_path = get_temp_path2 != nullptr ? get_temp_path2 : &::GetTempPathW;
+    const bool version2 = os::GetTempPath2W.available();
     const std::optional<std::wstring> path = query_string(
-        [&](wchar_t* buffer, DWORD units) { return get_temp_path(units, buffer); }, TEMP_PATH_FIRST_BUFFER);
+        [&](wchar_t* buffer, DWORD units) {
+            return version2 ? os::GetTempPath2W(units, buffer) : os::GetTempPathW(units, buffer);
+        },
+        TEMP_PATH_FIRST_BUFFER);
     if (!path) return fail(last_os_error());
     return from_wide(*path);
 }
@@ -69,9 +69,9 @@ Result<std::string> temporary_directory() {
 // containers, folder redirection) are staged in, and their programs handed, the place they lead
 // to. A directory that only a volume name can name keeps the path it was given.
 Result<std::string> resolved_directory(const std::string& path) {
-    const UniqueHandle directory(::CreateFileW(file_system_path(path).c_str(), FILE_READ_ATTRIBUTES, ALL_SHARING,
-                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!directory) return fail(missing_as_path_not_found(::GetLastError()));
+    const UniqueHandle directory(os::CreateFileW(file_system_path(path).c_str(), FILE_READ_ATTRIBUTES, ALL_SHARING,
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!directory) return fail(missing_as_path_not_found(os::GetLastError()));
     const std::optional<std::wstring> final = final_path(directory.get());
     if (!final) return path;
     const std::optional<std::u16string> usual = drive_or_unc_form(as_utf16(*final));
@@ -92,10 +92,10 @@ Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) 
     held.reserve(ancestors->size());
     for (const std::string& directory : *ancestors) {
         // FILE_FLAG_OPEN_REPARSE_POINT opens a mount point or link itself, never its target.
-        UniqueHandle handle(::CreateFileW(file_system_path(directory).c_str(), HOLD_ACCESS, HOLD_SHARING, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
-        if (!handle) return fail(missing_as_path_not_found(::GetLastError()));
+        UniqueHandle handle(os::CreateFileW(file_system_path(directory).c_str(), HOLD_ACCESS, HOLD_SHARING, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+        if (!handle) return fail(missing_as_path_not_found(os::GetLastError()));
         const std::optional<FileFacts> facts = file_facts(handle.get());
         if (!facts || (facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
             ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_elevated()))
@@ -107,19 +107,20 @@ Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) 
 
 std::optional<UniqueHandle> duplicate(HANDLE handle) {
     UniqueHandle copy;
-    const HANDLE process = ::GetCurrentProcess();
-    if (!::DuplicateHandle(process, handle, process, copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) return std::nullopt;
+    const HANDLE process = os::GetCurrentProcess();
+    if (!os::DuplicateHandle(process, handle, process, copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return std::nullopt;
     return copy;
 }
 
 // A time budget for the clean-up of one directory.
 class Patience {
 public:
-    explicit Patience(ULONGLONG milliseconds) : until_(::GetTickCount64() + milliseconds) {}
+    explicit Patience(ULONGLONG milliseconds) : until_(os::GetTickCount64() + milliseconds) {}
     // Pauses and says yes while time is left; no once it has run out.
     bool wait() const {
-        if (::GetTickCount64() >= until_) return false;
-        ::Sleep(CLEANUP_PAUSE_MS);
+        if (os::GetTickCount64() >= until_) return false;
+        os::Sleep(CLEANUP_PAUSE_MS);
         return true;
     }
 
@@ -252,7 +253,7 @@ StagingDirectory::~StagingDirectory() {
 namespace staging_internal {
 
 Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time) {
-    const DWORD process_id = ::GetCurrentProcessId();
+    const DWORD process_id = os::GetCurrentProcessId();
     for (std::uint32_t attempt = 0; attempt < STAGING_ATTEMPTS; ++attempt) {
         const std::optional<Nanoseconds> time = unix_nanoseconds(read_system_time());
         if (!time) return fail(ErrorCode::Clock);
@@ -365,7 +366,7 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
 
     {
         auto file = create_staged_file(staging, file_name);
-        if (!file || !write_all(file->get(), bytes) || !::FlushFileBuffers(file->get()))
+        if (!file || !write_all(file->get(), bytes) || !os::FlushFileBuffers(file->get()))
             return fail(ErrorCode::InstallerPayloadLocked);
     }
 

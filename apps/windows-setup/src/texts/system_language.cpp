@@ -1,11 +1,12 @@
 #include "texts/system_language.hpp"
 
-#include <windows.h>
-
+#include "common/os.hpp"
 #include "texts/language_texts.hpp"
 
 namespace mirel {
 
-UiLanguage system_ui_language() { return ui_language_from_langid(::GetUserDefaultUILanguage()); }
+UiLanguage system_ui_language() {
+    return ui_language_from_langid(os::GetUserDefaultUILanguage());
+}
 
 }  // namespace mirel

@@ -7,11 +7,11 @@ namespace mirel {
 UpdateParent open_update_parent(const LaunchOptions& options) {
     if (!options.wait_pid) return {ErrorCode::UpdateParentInvalid, {}};
     const std::optional<std::uint32_t> pid = parse_parent_pid(*options.wait_pid);
-    if (!pid || *pid == 0 || *pid == ::GetCurrentProcessId()) return {ErrorCode::UpdateParentInvalid, {}};
+    if (!pid || *pid == 0 || *pid == os::GetCurrentProcessId()) return {ErrorCode::UpdateParentInvalid, {}};
 
-    UniqueHandle parent(::OpenProcess(SYNCHRONIZE, FALSE, *pid));
+    UniqueHandle parent(os::OpenProcess(SYNCHRONIZE, FALSE, *pid));
     if (!parent) {
-        const DWORD error = ::GetLastError();
+        const DWORD error = os::GetLastError();
         // No process with that id: the parent has already ended.
         if (HRESULT_FROM_WIN32(error) == HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER)) return {std::nullopt, {}};
         return {ErrorCode::UpdateParentUnavailable, {}};
@@ -22,7 +22,7 @@ UpdateParent open_update_parent(const LaunchOptions& options) {
 Status wait_for_update_parent(UpdateParent parent) {
     if (parent.problem()) return fail(*parent.problem());
     if (parent.process() == nullptr) return {};
-    const DWORD waited = ::WaitForSingleObject(parent.process(), UPDATE_PARENT_TIMEOUT_MS);
+    const DWORD waited = os::WaitForSingleObject(parent.process(), UPDATE_PARENT_TIMEOUT_MS);
     if (waited != WAIT_OBJECT_0) return fail(ErrorCode::UpdateParentBusy);
     return {};
 }

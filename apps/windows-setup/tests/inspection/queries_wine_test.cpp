@@ -84,16 +84,14 @@ TEST(QueryProductProperty, MissingAndDoubledRowsFail) {
 }
 
 TEST(HandleOwners, CloseWhatTheyOwnMoveOwnershipAndKeepTheLastError) {
-    const InstallerApi* api = installer_api();
-    ASSERT_NE(api, nullptr);
     InstallerHandle first;
-    ASSERT_EQ(api->open_database(to_wide(database("rows.msi")).c_str(), MSIDBOPEN_READONLY, first.put()), 0u);
+    ASSERT_EQ(os::MsiOpenDatabaseW(to_wide(database("rows.msi")).c_str(), MSIDBOPEN_READONLY, first.put()), 0u);
     const MSIHANDLE raw = first.get();
     InstallerHandle second(std::move(first));
     EXPECT_FALSE(first);
     EXPECT_EQ(second.get(), raw);
     second.reset();
-    EXPECT_EQ(api->close_handle(raw), static_cast<UINT>(ERROR_INVALID_HANDLE));  // already closed by its owner
+    EXPECT_EQ(os::MsiCloseHandle(raw), static_cast<UINT>(ERROR_INVALID_HANDLE));  // already closed by its owner
 
     // A close that fails sets its own error; the owner keeps the caller's, which it may be about
     // to report.

@@ -1,0 +1,211 @@
+#pragma once
+
+// Every function of the operating system that the program calls is reached through this header
+// and nowhere else: `os::CreateFileW(...)` is the system's own CreateFileW. The lists below are the
+// whole of what the program asks of Windows, each function with what it gives back on failure.
+//
+// Functions of DLLs that the program does not import (ntdll's native calls, msi.dll, bcrypt.dll,
+// comctl32's task dialog, GetTempPath2W) are looked up in the system directory at their first call,
+// never in the program's own folder. One that is missing fails as its list entry says, with
+// ERROR_PROC_NOT_FOUND as the last error.
+
+#include <windows.h>
+
+#include <winternl.h>
+
+#include <bcrypt.h>
+#include <commctrl.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <oleauto.h>
+#include <sddl.h>
+#include <shellapi.h>
+
+// The imported functions that can fail: name, and what the function returns when it fails (the
+// reason then in the thread's last error).
+#define MIREL_OS_FALLIBLE(X)                                       \
+    X(CheckTokenMembership, FALSE)                                 \
+    X(CommandLineToArgvW, nullptr)                                 \
+    X(ConvertSidToStringSidW, FALSE)                               \
+    X(ConvertStringSecurityDescriptorToSecurityDescriptorW, FALSE) \
+    X(CreateFileW, INVALID_HANDLE_VALUE)                           \
+    X(CreatePipe, FALSE)                                           \
+    X(CreateProcessW, FALSE)                                       \
+    X(CreateWellKnownSid, FALSE)                                   \
+    X(DuplicateHandle, FALSE)                                      \
+    X(FlushFileBuffers, FALSE)                                     \
+    X(FormatMessageW, 0)                                           \
+    X(GetConsoleMode, FALSE)                                       \
+    X(GetEnvironmentStringsW, nullptr)                             \
+    X(GetExitCodeProcess, FALSE)                                   \
+    X(GetFileAttributesExW, FALSE)                                 \
+    X(GetFileAttributesW, INVALID_FILE_ATTRIBUTES)                 \
+    X(GetFileInformationByHandle, FALSE)                           \
+    X(GetFileInformationByHandleEx, FALSE)                         \
+    X(GetFinalPathNameByHandleW, 0)                                \
+    X(GetFullPathNameW, 0)                                         \
+    X(GetHandleInformation, FALSE)                                 \
+    X(GetModuleHandleW, nullptr)                                   \
+    X(GetProcAddress, nullptr)                                     \
+    X(GetProcessTimes, FALSE)                                      \
+    X(GetShortPathNameW, 0)                                        \
+    X(GetStdHandle, INVALID_HANDLE_VALUE)                          \
+    X(GetSystemDirectoryW, 0)                                      \
+    X(GetSystemWindowsDirectoryW, 0)                               \
+    X(GetTempPathW, 0)                                             \
+    X(GetTokenInformation, FALSE)                                  \
+    X(InitializeProcThreadAttributeList, FALSE)                    \
+    X(LoadIconW, nullptr)                                          \
+    X(LoadLibraryExW, nullptr)                                     \
+    X(MessageBoxW, 0)                                              \
+    X(MultiByteToWideChar, 0)                                      \
+    X(OpenProcess, nullptr)                                        \
+    X(OpenProcessToken, FALSE)                                     \
+    X(PeekNamedPipe, FALSE)                                        \
+    X(ReadFile, FALSE)                                             \
+    X(SetDefaultDllDirectories, FALSE)                             \
+    X(SetFileInformationByHandle, FALSE)                           \
+    X(UpdateProcThreadAttribute, FALSE)                            \
+    X(WaitForSingleObject, WAIT_FAILED)                            \
+    X(WriteConsoleW, FALSE)                                        \
+    X(WriteFile, FALSE)
+
+// Imported functions whose return value is their error (ShellExecuteW's is a number of 32 or
+// less, GetErrorInfo's an HRESULT).
+#define MIREL_OS_RETURNING_ERROR(X) \
+    X(GetErrorInfo)                 \
+    X(ShellExecuteW)
+
+// Imported functions that cannot fail, or whose failure changes nothing (a close).
+#define MIREL_OS_PLAIN(X)             \
+    X(CloseHandle)                    \
+    X(DeleteProcThreadAttributeList)  \
+    X(FreeEnvironmentStringsW)        \
+    X(GetCommandLineW)                \
+    X(GetConsoleOutputCP)             \
+    X(GetCurrentProcess)              \
+    X(GetCurrentProcessId)            \
+    X(GetLastError)                   \
+    X(GetSystemTimePreciseAsFileTime) \
+    X(GetTickCount64)                 \
+    X(GetUserDefaultUILanguage)       \
+    X(LocalFree)                      \
+    X(SetLastError)                   \
+    X(SysFreeString)                  \
+    X(SysStringLen)
+
+// The program's one pause.
+#define MIREL_OS_PAUSING(X) X(Sleep)
+
+namespace mirel::os {
+
+// STATUS_PROCEDURE_NOT_FOUND (ntstatus.h clashes with windows.h).
+inline constexpr NTSTATUS PROCEDURE_MISSING = static_cast<NTSTATUS>(0xC000007A);
+
+// What the program calls RtlGetVersion by: the version that the system really has, whatever
+// compatibility mode the process runs in.
+using RtlGetVersionFunction = NTSTATUS WINAPI(PRTL_OSVERSIONINFOW);
+using GetTempPath2WFunction = DWORD WINAPI(DWORD, LPWSTR);
+
+// The address of `name` in `library`, loaded from the system directory; null when either is missing.
+[[nodiscard]] FARPROC system_export(const wchar_t* library, const char* name) noexcept;
+
+// A function of a DLL that the program does not import, found at its first call.
+template <typename Function>
+class Loaded;
+
+template <typename Result, typename... Arguments>
+class Loaded<Result(Arguments...)> {
+public:
+    constexpr Loaded(const wchar_t* library, const char* name, Result missing) noexcept
+        : library_(library), name_(name), missing_(missing) {}
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
+
+    Result operator()(Arguments... arguments) {
+        if (!available()) {
+            ::SetLastError(ERROR_PROC_NOT_FOUND);
+            return missing_;
+        }
+        return function_(arguments...);
+    }
+
+    // True when the system has it (looked up once).
+    [[nodiscard]] bool available() {
+        if (!looked_up_) {
+            looked_up_ = true;
+            // Through a generic function pointer, which -Wcast-function-type accepts.
+            function_ = reinterpret_cast<Result (*)(Arguments...)>(
+                reinterpret_cast<void (*)()>(system_export(library_, name_)));
+        }
+        return function_ != nullptr;
+    }
+
+private:
+    const wchar_t* library_;
+    const char* name_;
+    Result missing_;
+    bool looked_up_ = false;
+    Result (*function_)(Arguments...) = nullptr;
+};
+
+#define MIREL_OS_REACH_FALLIBLE(name, failed) using ::name;
+#define MIREL_OS_REACH_RETURNING_ERROR(name) using ::name;
+#define MIREL_OS_REACH_PAUSING(name) using ::name;
+#define MIREL_OS_REACH_PLAIN(name) using ::name;
+MIREL_OS_FALLIBLE(MIREL_OS_REACH_FALLIBLE)
+MIREL_OS_RETURNING_ERROR(MIREL_OS_REACH_RETURNING_ERROR)
+MIREL_OS_PLAIN(MIREL_OS_REACH_PLAIN)
+MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
+#undef MIREL_OS_REACH_FALLIBLE
+#undef MIREL_OS_REACH_RETURNING_ERROR
+#undef MIREL_OS_REACH_PLAIN
+#undef MIREL_OS_REACH_PAUSING
+
+// The loaded functions: their library, and what they give when the library or the export is
+// missing. Native calls and bcrypt return an NTSTATUS, msi.dll a Windows error (MsiEvaluateConditionW
+// a condition result), the task dialog an HRESULT.
+inline constinit Loaded<decltype(::NtCreateFile)> NtCreateFile{L"ntdll.dll", "NtCreateFile", PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::NtQueryVolumeInformationFile)> NtQueryVolumeInformationFile{
+    L"ntdll.dll", "NtQueryVolumeInformationFile", PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::RtlNtStatusToDosError)> RtlNtStatusToDosError{L"ntdll.dll", "RtlNtStatusToDosError",
+                                                                                 ERROR_MR_MID_NOT_FOUND};
+inline constinit Loaded<RtlGetVersionFunction> RtlGetVersion{L"ntdll.dll", "RtlGetVersion", PROCEDURE_MISSING};
+// Missing before Windows 10 build 20348 (and under Wine): GetTempPathW is the fallback.
+inline constinit Loaded<GetTempPath2WFunction> GetTempPath2W{L"kernel32.dll", "GetTempPath2W", 0};
+inline constinit Loaded<decltype(::TaskDialogIndirect)> TaskDialogIndirect{L"comctl32.dll", "TaskDialogIndirect",
+                                                                           HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)};
+
+inline constinit Loaded<decltype(::MsiOpenDatabaseW)> MsiOpenDatabaseW{L"msi.dll", "MsiOpenDatabaseW",
+                                                                       ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiDatabaseOpenViewW)> MsiDatabaseOpenViewW{L"msi.dll", "MsiDatabaseOpenViewW",
+                                                                               ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiViewExecute)> MsiViewExecute{L"msi.dll", "MsiViewExecute", ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiViewFetch)> MsiViewFetch{L"msi.dll", "MsiViewFetch", ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiRecordGetStringW)> MsiRecordGetStringW{L"msi.dll", "MsiRecordGetStringW",
+                                                                             ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiRecordReadStream)> MsiRecordReadStream{L"msi.dll", "MsiRecordReadStream",
+                                                                             ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiOpenPackageExW)> MsiOpenPackageExW{L"msi.dll", "MsiOpenPackageExW",
+                                                                         ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiSetPropertyW)> MsiSetPropertyW{L"msi.dll", "MsiSetPropertyW",
+                                                                     ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiEvaluateConditionW)> MsiEvaluateConditionW{L"msi.dll", "MsiEvaluateConditionW",
+                                                                                 MSICONDITION_ERROR};
+inline constinit Loaded<decltype(::MsiGetProductInfoW)> MsiGetProductInfoW{L"msi.dll", "MsiGetProductInfoW",
+                                                                           ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiCloseHandle)> MsiCloseHandle{L"msi.dll", "MsiCloseHandle", ERROR_PROC_NOT_FOUND};
+
+inline constinit Loaded<decltype(::BCryptOpenAlgorithmProvider)> BCryptOpenAlgorithmProvider{
+    L"bcrypt.dll", "BCryptOpenAlgorithmProvider", PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::BCryptCloseAlgorithmProvider)> BCryptCloseAlgorithmProvider{
+    L"bcrypt.dll", "BCryptCloseAlgorithmProvider", PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::BCryptCreateHash)> BCryptCreateHash{L"bcrypt.dll", "BCryptCreateHash",
+                                                                       PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::BCryptHashData)> BCryptHashData{L"bcrypt.dll", "BCryptHashData", PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::BCryptFinishHash)> BCryptFinishHash{L"bcrypt.dll", "BCryptFinishHash",
+                                                                       PROCEDURE_MISSING};
+inline constinit Loaded<decltype(::BCryptDestroyHash)> BCryptDestroyHash{L"bcrypt.dll", "BCryptDestroyHash",
+                                                                         PROCEDURE_MISSING};
+
+}  // namespace mirel::os
