@@ -8,6 +8,9 @@
 // comctl32's task dialog, GetTempPath2W) are looked up in the system directory at their first call,
 // never in the program's own folder. One that is missing fails as its list entry says, with
 // ERROR_PROC_NOT_FOUND as the last error.
+//
+// A test build (the CMake option MIREL_FAULT_SEAM) puts its fault seam here, between the program
+// and the system (common/fault_seam.hpp); the program's own build contains none of it.
 
 #include <windows.h>
 
@@ -20,6 +23,10 @@
 #include <oleauto.h>
 #include <sddl.h>
 #include <shellapi.h>
+
+#if MIREL_FAULT_SEAM
+#include "common/fault_seam.hpp"
+#endif
 
 // The imported functions that can fail: name, and what the function returns when it fails (the
 // reason then in the thread's last error).
@@ -94,7 +101,7 @@
     X(SysFreeString)                  \
     X(SysStringLen)
 
-// The program's one pause.
+// The program's one pause: it cannot fail, but a test build can end the process there.
 #define MIREL_OS_PAUSING(X) X(Sleep)
 
 namespace mirel::os {
@@ -123,6 +130,9 @@ public:
     Loaded& operator=(const Loaded&) = delete;
 
     Result operator()(Arguments... arguments) {
+#if MIREL_FAULT_SEAM
+        if (const std::optional<DWORD> error = fault::strike(name_)) return fault::returned_error<Result>(*error);
+#endif
         if (!available()) {
             ::SetLastError(ERROR_PROC_NOT_FOUND);
             return missing_;
@@ -149,9 +159,15 @@ private:
     Result (*function_)(Arguments...) = nullptr;
 };
 
+#if MIREL_FAULT_SEAM
+#define MIREL_OS_REACH_FALLIBLE(name, failed) MIREL_FAULT_SEAMED_FALLIBLE(name, failed)
+#define MIREL_OS_REACH_RETURNING_ERROR(name) MIREL_FAULT_SEAMED_RETURNING_ERROR(name)
+#define MIREL_OS_REACH_PAUSING(name) MIREL_FAULT_SEAMED_PAUSING(name)
+#else
 #define MIREL_OS_REACH_FALLIBLE(name, failed) using ::name;
 #define MIREL_OS_REACH_RETURNING_ERROR(name) using ::name;
 #define MIREL_OS_REACH_PAUSING(name) using ::name;
+#endif
 #define MIREL_OS_REACH_PLAIN(name) using ::name;
 MIREL_OS_FALLIBLE(MIREL_OS_REACH_FALLIBLE)
 MIREL_OS_RETURNING_ERROR(MIREL_OS_REACH_RETURNING_ERROR)
