@@ -11,9 +11,10 @@ function(mirel_warnings target)
 endfunction()
 
 # The product's own code reports errors as values and never throws; without exception tables
-# and the unwinding they pull in, the program is some 20 KB smaller.
+# and the unwinding they pull in, the program is some 20 KB smaller. It runs on one thread, so its
+# function-local statics need no guards, which would bring in the threads library.
 function(mirel_product_options target)
-  target_compile_options(${target} PRIVATE -fno-exceptions)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-threadsafe-statics)
 endfunction()
 
 # Windows images are reproducible: the same sources and packages give the same bytes from any

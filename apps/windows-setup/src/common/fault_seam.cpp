@@ -3,10 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <new>
 
 // Everything here calls the system directly: the seam must not see its own calls. Nothing here
-// allocates, since the seam also stands in front of operator new.
+// allocates, since the seam also stands in front of allocation.
 
 namespace mirel::fault {
 namespace {
@@ -151,16 +150,3 @@ std::optional<DWORD> strike(const char* name) noexcept {
 }
 
 }  // namespace mirel::fault
-
-// Allocation is a call like any other: its failure reaches the program's new-handler, as it would
-// when the system runs out of memory.
-void* operator new(std::size_t size) {
-    for (;;) {
-        if (!mirel::fault::strike("operator new")) {
-            if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-        }
-        const std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) std::abort();
-        handler();
-    }
-}

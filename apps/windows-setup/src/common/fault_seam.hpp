@@ -7,7 +7,7 @@
 //   count PATH               counts every call; at the end of the run writes "NAME COUNT" lines
 //   fail NAME N ERROR PATH   the Nth call of NAME fails with ERROR (decimal, or hex after 0x)
 //   kill NAME N PATH         the process ends just before the Nth call of NAME, as if killed
-// NAME is a function of common/os.hpp or "operator new". PATH, the rest of the line, is the file
+// NAME is a function of common/os.hpp ("allocate" is operator new's memory). PATH, the rest of the line, is the file
 // that the seam writes to: the counts, or "struck NAME N" once the fault has been dealt.
 
 #include <windows.h>

@@ -24,6 +24,8 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #if MIREL_FAULT_SEAM
 #include "common/fault_seam.hpp"
 #endif
@@ -177,6 +179,14 @@ MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
 #undef MIREL_OS_REACH_RETURNING_ERROR
 #undef MIREL_OS_REACH_PLAIN
 #undef MIREL_OS_REACH_PAUSING
+
+// Memory for operator new, from the C runtime's heap; null when there is none.
+[[nodiscard]] inline void* allocate(std::size_t size) noexcept {
+#if MIREL_FAULT_SEAM
+    if (fault::strike("allocate")) return nullptr;
+#endif
+    return std::malloc(size);
+}
 
 // The loaded functions: their library, and what they give when the library or the export is
 // missing. Native calls and bcrypt return an NTSTATUS, msi.dll a Windows error (MsiEvaluateConditionW
