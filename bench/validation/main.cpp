@@ -45,6 +45,8 @@ using bench::seconds_since;
 
 constexpr int MEMORY_ROUNDS = 3;
 constexpr double TIME_RATIO_GOAL = 1.3;
+// A run log may cost a validation run this much more, at most.
+constexpr double LOG_COST_GOAL = 0.02;
 constexpr std::size_t MEMORY_GOAL_BYTES = 2 * 1024 * 1024;
 
 // This process's private commit at this moment; under Wine, its resident anonymous memory.
@@ -429,6 +431,10 @@ std::optional<std::size_t> private_at_mode_dialog(const std::string& setup) {
 int run_bench(const std::string& setup, int rounds) {
     const std::string self = own_path();
     const std::vector<std::string> validate = {"--validate"};
+    // The same with a run log, removed after each run so that every run starts a new file.
+    const std::string log =
+        join_path(temporary_directory(), "mirel-bench-" + std::to_string(::GetCurrentProcessId()) + ".log");
+    const std::vector<std::string> validate_logged = {"--validate", "--log=" + log};
     // An update run in preview shows nothing and ends before touching any package: the setup
     // program's own start-up and end, its idle footprint.
     const std::vector<std::string> setup_idle = {"--update", "--preview-language=en"};
@@ -444,7 +450,7 @@ int run_bench(const std::string& setup, int rounds) {
         !run_ok("parts", self, {"--parts"}))
         return 1;
 
-    std::vector<double> validation_times, floor_times, parts_times, setup_idle_times, self_idle_times;
+    std::vector<double> validation_times, logged_times, floor_times, parts_times, setup_idle_times, self_idle_times;
     std::array<std::vector<double>, 4> parts, floor_parts;
     std::array<std::vector<double>, 6> parts_memory;
     std::array<std::vector<double>, 5> floor_memory_trace;
@@ -456,7 +462,10 @@ int run_bench(const std::string& setup, int rounds) {
         const auto in_process = run_ok("parts", self, {"--parts"});
         const auto idle = run_ok("idle setup", setup, setup_idle);
         const auto self_idle = run_ok("idle floor", self, {"--idle"});
-        if (!validation || !floor || !in_process || !idle || !self_idle) return 1;
+        const auto logged = run_ok("validation with a log", setup, validate_logged);
+        ::DeleteFileW(to_wide(log).c_str());
+        if (!validation || !floor || !in_process || !idle || !self_idle || !logged) return 1;
+        logged_times.push_back(logged->seconds);
         const auto floor_figures = figures(floor->output, "floor", 4);
         const auto parts_figures = figures(in_process->output, "parts", 4);
         const auto floor_trace = figures(floor->output, "floor-memory", 5);
@@ -485,6 +494,8 @@ int run_bench(const std::string& setup, int rounds) {
     }
 
     const double validation_time = median(validation_times);
+    const double logged_time = median(logged_times);
+    const double log_cost = logged_time / validation_time - 1;
     const double floor_time = median(floor_times);
     const double ratio = validation_time / floor_time;
     // On a machine shared with other work the fastest round is the least disturbed one.
@@ -592,6 +603,8 @@ int run_bench(const std::string& setup, int rounds) {
                 "fastest rounds' ratio %.2f\n",
                 milliseconds(validation_time), milliseconds(floor_time), rounds, ratio, TIME_RATIO_GOAL,
                 verdict(ratio <= TIME_RATIO_GOAL), fastest_ratio);
+    std::printf("summary: validation with --log %.0f ms, %+.1f%% against without (goal <= +%.0f%%: %s)\n",
+                milliseconds(logged_time), log_cost * 100, LOG_COST_GOAL * 100, verdict(log_cost <= LOG_COST_GOAL));
     std::printf("summary: peak private memory %.0f KiB, %lld KiB above the idle %.0f KiB (goal < %zu KiB: %s); "
                 "the floor: %lld KiB above its idle\n",
                 kib(validation_memory.peak_private), memory_above / 1024, kib(idle_memory.peak_private),

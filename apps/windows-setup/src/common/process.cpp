@@ -12,6 +12,9 @@
 namespace mirel {
 namespace {
 
+// How often a child whose output is read is looked at.
+constexpr DWORD OUTPUT_POLL_MS = 10;
+
 bool is_handle(HANDLE handle) {
     return !HandleTraits::is_empty(handle);
 }
@@ -45,6 +48,19 @@ std::optional<AttributeList> inheriting_only(std::vector<HANDLE>& handles) {
 
 }  // namespace
 
+// Moves what the pipe holds now into `output`, up to the limit; the rest is read and dropped, so
+// that a chatty child never blocks on a full pipe.
+void drain(HANDLE pipe, std::string& output) {
+    char buffer[4096];
+    DWORD available = 0;
+    while (os::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD read = 0;
+        if (!os::ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr) || read == 0) return;
+        output.append(buffer,
+                      std::min<std::size_t>(read, CHILD_OUTPUT_LIMIT - std::min(output.size(), CHILD_OUTPUT_LIMIT)));
+    }
+}
+
 bool process_running_since(DWORD process_id, std::uint64_t filetime) {
     const UniqueHandle process(os::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
     // No such process; any other refusal (another user's, a protected one) may be a live one.
@@ -63,7 +79,7 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     std::vector<HANDLE> inherited;
-    if (child.pass_standard_handles) {
+    if (child.pass_standard_handles && child.output == nullptr) {
         const std::array<HANDLE, 3> standard = {os::GetStdHandle(STD_INPUT_HANDLE), os::GetStdHandle(STD_OUTPUT_HANDLE),
                                                 os::GetStdHandle(STD_ERROR_HANDLE)};
         // Only handles that the child inherits mean anything in it: any other value would name
@@ -85,6 +101,18 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
             startup.StartupInfo.hStdError = passed[2];
         }
     }
+    UniqueHandle output_read;
+    UniqueHandle output_write;
+    if (child.output != nullptr) {
+        // Inheritable, but only the writing end is on the child's list of handles to inherit.
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        if (!os::CreatePipe(output_read.put(), output_write.put(), &inheritable, 0)) return fail(last_os_error());
+        inherited.push_back(output_write.get());
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = nullptr;
+        startup.StartupInfo.hStdOutput = output_write.get();
+        startup.StartupInfo.hStdError = output_write.get();
+    }
     std::optional<AttributeList> attributes;
     DWORD flags = child.flags | CREATE_UNICODE_ENVIRONMENT;
     if (!inherited.empty()) {
@@ -105,7 +133,18 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
 
-    if (os::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return fail(last_os_error());
+    if (child.output != nullptr) {
+        // The child's end is the child's alone now: the pipe ends when the child does.
+        output_write.reset();
+        for (;;) {
+            const DWORD waited = os::WaitForSingleObject(process.get(), OUTPUT_POLL_MS);
+            drain(output_read.get(), *child.output);
+            if (waited == WAIT_OBJECT_0) break;
+            if (waited != WAIT_TIMEOUT) return fail(last_os_error());
+        }
+    } else if (os::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) {
+        return fail(last_os_error());
+    }
     DWORD exit_code = 0;
     if (!os::GetExitCodeProcess(process.get(), &exit_code)) return fail(last_os_error());
     return std::uint32_t{exit_code};

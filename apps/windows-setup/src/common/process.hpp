@@ -17,7 +17,12 @@ struct ChildStart {
     DWORD flags = 0;                       // creation flags besides CREATE_UNICODE_ENVIRONMENT
     // Hands the child this process's standard handles. No other handle is ever inherited.
     bool pass_standard_handles = false;
+    // When given, the child's standard output and error go through a pipe into this text (the
+    // first CHILD_OUTPUT_LIMIT bytes), in place of any standard handle of this process.
+    std::string* output = nullptr;
 };
+
+inline constexpr std::size_t CHILD_OUTPUT_LIMIT = 64 * 1024;
 
 // True while a process with this id runs that was started no later than `filetime` (a FILETIME
 // value); false once there is none, it has ended, or the id belongs to a process started later.

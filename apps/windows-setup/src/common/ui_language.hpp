@@ -11,6 +11,11 @@ constexpr std::string_view language_code(UiLanguage language) {
     return language == UiLanguage::Turkish ? "tr" : "en";
 }
 
+// The language's English name, for the run's log.
+constexpr std::string_view language_name(UiLanguage language) {
+    return language == UiLanguage::Turkish ? "Turkish" : "English";
+}
+
 enum class InstallMode { Basic, Advanced };
 
 }  // namespace mirel

@@ -95,6 +95,12 @@ std::string utf16_to_utf8(std::u16string_view text) {
     return out;
 }
 
+bool is_valid_utf8(std::string_view text) {
+    // The converter replaces every ill-formed sequence, so only well-formed text survives the
+    // round trip unchanged.
+    return utf16_to_utf8(utf8_to_utf16(text)) == text;
+}
+
 bool is_valid_utf16(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {

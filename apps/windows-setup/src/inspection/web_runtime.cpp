@@ -7,6 +7,7 @@
 #include "common/installer_api.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
+#include "common/run_log.hpp"
 #include "common/unicode.hpp"
 #include "common/win32.hpp"
 #include "inspection/installer_database.hpp"
@@ -65,6 +66,17 @@ std::u16string verifier_environment(std::string_view module_directory) {
     return environment_block_with(entries, utf8_to_utf16(VERIFIER_MODULE_VARIABLE), utf8_to_utf16(module_directory));
 }
 
+// A console program's output as UTF-8: it is UTF-8 already, or in the console's OEM code page, which
+// is what PowerShell writes into a pipe.
+std::string console_text(const std::string& bytes) {
+    if (is_valid_utf8(bytes)) return bytes;
+    const int units = os::MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (units <= 0) return bytes;
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    os::MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), units);
+    return from_wide(wide);
+}
+
 // Success only when the system's verifier ran on the file and ended with exit code 0.
 Status verify_signature(const std::string& file_path) {
     const std::optional<std::wstring> directory = system_directory();
@@ -85,7 +97,20 @@ Status verify_signature(const std::string& file_path) {
     // whatever it might print must not reach a validation run's standard error, which carries
     // the failure text alone.
     child.pass_standard_handles = false;
+    // With a run log, what it says goes there (through a pipe of its own, never to this process's
+    // standard error).
+    std::string output;
+    if (run_log_enabled()) child.output = &output;
+    log_event("verifier", {"starting ", verifier.program, " with the command line ", LogPart::outside(*command)});
+    const ULONGLONG started = os::GetTickCount64();
     const Result<std::uint32_t> exit_code = run_child_and_wait(child);
+    log_event("verifier", {exit_code ? "exit code " : "could not be run: ",
+                           exit_code ? LogPart(*exit_code) : LogPart::error(exit_code.error()), " after ",
+                           os::GetTickCount64() - started, " ms",
+                           !exit_code       ? ""
+                           : output.empty() ? ", no output"
+                                            : ", output: ",
+                           LogPart::outside(run_log_enabled() ? console_text(output) : std::string())});
     // A verifier that could not be started keeps the system's reason behind the code.
     if (!exit_code) return fail(ErrorCode::InstallerRuntimeSignature, exit_code.error().os_error());
     if (*exit_code != 0) return fail(ErrorCode::InstallerRuntimeSignature);

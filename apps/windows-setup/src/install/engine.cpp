@@ -6,6 +6,7 @@
 #include "common/os.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
+#include "common/run_log.hpp"
 #include "common/win32.hpp"
 #include "install/installer.hpp"
 
@@ -54,9 +55,12 @@ bool is_application_file(const std::string& path) {
 
 }  // namespace
 
-Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode) {
+Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode,
+                                          std::string_view engine_log) {
     ASSIGN_OR_RETURN(const Installer installer, locate_installer());
-    ASSIGN_OR_RETURN(const std::string command_line, installer_command_line(package_path, mode));
+    ASSIGN_OR_RETURN(const std::string command_line, installer_command_line(package_path, mode, engine_log));
+    log_event("engine", {"starting ", installer.program, " with the command line ", LogPart::outside(command_line)});
+    if (!engine_log.empty()) log_event("engine", {"its own verbose log: ", engine_log});
     ChildStart child;
     child.program = to_wide(installer.program);
     child.command_line = to_wide(command_line);
@@ -73,11 +77,12 @@ Result<std::string> find_installed_application(std::string_view product_code) {
     const std::wstring property = to_wide("InstallLocation");
     std::vector<wchar_t> location(INSTALL_LOCATION_UNITS);
     DWORD size = INSTALL_LOCATION_UNITS;
-    if (os::MsiGetProductInfoW(code.c_str(), property.c_str(), location.data(), &size) != ERROR_SUCCESS || size == 0 ||
-        size >= INSTALL_LOCATION_UNITS) {
-        return fail(ErrorCode::InstallLocation);
-    }
+    // Windows Installer's own error stays with the code, for the run's log.
+    const UINT found = os::MsiGetProductInfoW(code.c_str(), property.c_str(), location.data(), &size);
+    if (found != ERROR_SUCCESS || size == 0 || size >= INSTALL_LOCATION_UNITS)
+        return fail(ErrorCode::InstallLocation, found);
     std::string path = join_path(from_wide(std::wstring_view(location.data(), size)), APPLICATION_FILE);
+    log_event("launch", {"the product's install location gives ", path});
     if (!is_application_file(path)) return fail(ErrorCode::InstalledApplication);
     return path;
 }
@@ -92,7 +97,10 @@ Status launch_application(std::string_view path, const LanguageTexts& texts) {
     const HINSTANCE result = os::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
                                                folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
     // Not a real instance handle: a number, greater than 32 on success.
-    if (reinterpret_cast<INT_PTR>(result) > 32) return {};
+    const INT_PTR number = reinterpret_cast<INT_PTR>(result);
+    log_event("launch", {path, number > 32 ? ": started" : ": not started, the shell answered ",
+                         number > 32 ? LogPart("") : LogPart(number)});
+    if (number > 32) return {};
     return fail(SetupError::from_text(std::string(localized_text(texts, TextKey::launchFailed))));
 }
 

@@ -10,8 +10,10 @@
 
 namespace mirel {
 
-// Runs msiexec.exe on the package and waits for it; the engine's exit code, signed.
-[[nodiscard]] Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode);
+// Runs msiexec.exe on the package and waits for it; the engine's exit code, signed. With
+// `engine_log`, the engine writes its own verbose log there.
+[[nodiscard]] Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode,
+                                                        std::string_view engine_log = {});
 
 // The installed "mirel-desktop.exe" of the product, found through its install location.
 [[nodiscard]] Result<std::string> find_installed_application(std::string_view product_code);

@@ -4,15 +4,26 @@
 
 namespace mirel {
 
-std::vector<std::string> installer_arguments(std::string_view package_path, bool passive) {
+std::vector<std::string> installer_arguments(std::string_view package_path, bool passive, std::string_view engine_log) {
     std::vector<std::string> arguments = {"/i", std::string(package_path), "/norestart"};
     if (passive) arguments.emplace_back("/passive");
+    if (!engine_log.empty()) {
+        // Every kind of message, verbose: the engine's own account of why it failed.
+        arguments.emplace_back("/l*v");
+        arguments.emplace_back(engine_log);
+    }
     arguments.emplace_back(std::string(LAUNCH_OWNER_PROPERTY) + "=1");
     return arguments;
 }
 
-Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode) {
-    const std::vector<std::string> arguments = installer_arguments(package_path, mode == InstallMode::Basic);
+std::vector<std::string> installer_arguments(std::string_view package_path, bool passive) {
+    return installer_arguments(package_path, passive, {});
+}
+
+Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode,
+                                           std::string_view engine_log) {
+    const std::vector<std::string> arguments =
+        installer_arguments(package_path, mode == InstallMode::Basic, engine_log);
     ASSIGN_OR_RETURN(std::string command_line, build_command_line(INSTALLER_PROGRAM, arguments));
     command_line.push_back(' ');
     command_line.append(EXIT_DIALOG_CHECKBOX_ARGUMENT);
@@ -28,6 +39,16 @@ InstallerOutcome installer_outcome(std::int32_t exit_code) {
         case 1602: return InstallerOutcome::Cancelled;
         default: return InstallerOutcome::Failed;
     }
+}
+
+std::string_view outcome_text(InstallerOutcome outcome) {
+    switch (outcome) {
+        case InstallerOutcome::Installed: return "installed";
+        case InstallerOutcome::InstalledRestart: return "installed, Windows waits for a restart";
+        case InstallerOutcome::Cancelled: return "cancelled by the user in the engine";
+        case InstallerOutcome::Failed: break;
+    }
+    return "failed";
 }
 
 }  // namespace mirel

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "common/run_log.hpp"
+#include "common/run_log_file.hpp"
 #include "dialogs/dialogs.hpp"
 #include "dialogs/failure_texts.hpp"
 #include "inspection/inspect_packages.hpp"
@@ -25,17 +27,30 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
     ASSIGN_OR_RETURN(const std::string package_path, stage_payload(staging, payload_for(language)));
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(package_path, "ProductCode"));
-    ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode));
+    log_event("package", {"installing ", package_path, ", ProductCode ", product_code});
+    // With a run log, the engine keeps its own verbose log beside it.
+    std::string engine_log;
+    if (options.log_path) engine_log = *options.log_path + std::string(ENGINE_LOG_SUFFIX);
+    ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode, engine_log));
 
+    const InstallerOutcome outcome = installer_outcome(exit_code);
+    const bool failed = outcome == InstallerOutcome::Failed && !engine_log.empty();
+    log_event("engine",
+              {"exit code ", exit_code, ": ", outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
+               failed ? engine_log : "", failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
     TextKey question_key = TextKey::launchQuestion;
-    switch (installer_outcome(exit_code)) {
+    switch (outcome) {
         case InstallerOutcome::Installed: break;
         case InstallerOutcome::InstalledRestart: question_key = TextKey::rebootQuestion; break;
         case InstallerOutcome::Cancelled: return {};
         case InstallerOutcome::Failed: return fail(SetupError::from_text(installer_failure_text(texts, exit_code)));
     }
     // An update installation starts the application without asking.
-    if (!options.update && !ask_launch_question(texts, question_key)) return {};
+    if (!options.update) {
+        const bool yes = ask_launch_question(texts, question_key);
+        log_event("question", {text_key_name(question_key), " answered ", yes ? "Yes" : "No"});
+        if (!yes) return {};
+    }
 
     ASSIGN_OR_RETURN(const std::string application, find_installed_application(product_code));
     return launch_application(application, texts);
@@ -44,7 +59,10 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
 }  // namespace
 
 Status run_setup(const LaunchOptions& options) {
-    if (options.validate) return inspect_packages();
+    if (options.validate) {
+        log_event("run", {"validation run: both packages are checked, nothing is installed"});
+        return inspect_packages();
+    }
     // Looked up first: the process waited for after the inspection must be the one that started
     // this run, not another that has its id by then.
     std::optional<UpdateParent> parent;
@@ -52,10 +70,17 @@ Status run_setup(const LaunchOptions& options) {
 
     const UiLanguage language = run_language(options);
     const LanguageTexts texts = load_language_texts(language);
+    log_event("run", {options.preview  ? "preview run"
+                      : options.update ? "update installation"
+                                       : "interactive installation",
+                      ", texts in ", language_name(language)});
 
     InstallMode mode = InstallMode::Basic;
     if (!options.update) {
         ASSIGN_OR_RETURN(const ModeChoice choice, choose_install_mode(texts));
+        log_event("mode", {choice == ModeChoice::Basic      ? "Basic chosen"
+                           : choice == ModeChoice::Advanced ? "Advanced chosen"
+                                                            : "cancelled: the dialog was cancelled or closed"});
         if (choice == ModeChoice::Cancelled) return {};
         mode = choice == ModeChoice::Advanced ? InstallMode::Advanced : InstallMode::Basic;
     }

@@ -27,6 +27,10 @@ LaunchOptions parse_launch_options(std::span<const std::string> arguments) {
     if (const auto wait_pid = first_with(WAIT_PID_PREFIX); wait_pid != arguments.end()) {
         options.wait_pid = wait_pid->substr(WAIT_PID_PREFIX.size());
     }
+    // "--log=" without a value is no log option at all.
+    const auto log = std::ranges::find_if(
+        arguments, [](const std::string& a) { return a.starts_with(LOG_PREFIX) && a.size() > LOG_PREFIX.size(); });
+    if (log != arguments.end()) options.log_path = log->substr(LOG_PREFIX.size());
     return options;
 }
 

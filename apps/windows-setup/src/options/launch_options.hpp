@@ -14,6 +14,8 @@ struct LaunchOptions {
     std::optional<UiLanguage> forced_language;
     bool update = false;
     std::optional<std::string> wait_pid;
+    // Where the run's log goes: the value of the first "--log=" argument that has one.
+    std::optional<std::string> log_path;
 
     bool operator==(const LaunchOptions&) const = default;
 };
@@ -22,6 +24,7 @@ inline constexpr std::string_view VALIDATE_OPTION = "--validate";
 inline constexpr std::string_view PREVIEW_LANGUAGE_PREFIX = "--preview-language=";
 inline constexpr std::string_view UPDATE_OPTION = "--update";
 inline constexpr std::string_view WAIT_PID_PREFIX = "--wait-pid=";
+inline constexpr std::string_view LOG_PREFIX = "--log=";
 
 // Reads the arguments (program path already dropped). Never fails; unknown arguments are ignored.
 [[nodiscard]] LaunchOptions parse_launch_options(std::span<const std::string> arguments);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/run_log.hpp"
+
 // Both packages back to back in the image's read-only data, English first, behind their
 // digests (payload_data.S, written by the build).
 extern "C" const std::byte mirel_payload_digests[];
@@ -33,7 +35,14 @@ Status check_payload_digest(const Payload& payload) {
     if (cacheable && embedded_checked[index]) return {};
 
     const std::optional<Sha256> digest = sha256(payload.bytes);
-    if (!digest || !std::ranges::equal(*digest, payload.digest)) return fail(ErrorCode::InstallerPayloadChanged);
+    const bool same = digest && std::ranges::equal(*digest, payload.digest);
+    log_event("package", {payload.file_name, digest ? ": SHA-256 " : ": the system could not compute its SHA-256",
+                          digest ? LogPart::hex(*digest) : LogPart(""),
+                          !digest ? ""
+                          : same  ? ", as the build recorded"
+                                  : ", but the build recorded ",
+                          digest && !same ? LogPart::hex(payload.digest) : LogPart("")});
+    if (!same) return fail(ErrorCode::InstallerPayloadChanged);
     if (cacheable) embedded_checked[index] = true;
     return {};
 }

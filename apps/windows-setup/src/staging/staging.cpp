@@ -6,7 +6,7 @@
 
 #include "common/held_files.hpp"
 #include "common/path.hpp"
-#include "common/process.hpp"
+#include "common/run_log.hpp"
 #include "common/unicode.hpp"
 #include "staging/path_ancestors.hpp"
 #include "staging/staging_internal.hpp"
@@ -15,27 +15,11 @@
 namespace mirel {
 namespace {
 
+using staging_internal::ALL_SHARING;
+using staging_internal::HOLD_ACCESS;
+using staging_internal::HOLD_SHARING;
+
 constexpr std::size_t TEMP_PATH_FIRST_BUFFER = 512;
-constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// How a directory is held: traverse counts as reading in the system's sharing checks, so without
-// FILE_SHARE_DELETE nobody else can rename or remove it; and holding no more than that, the
-// handle refuses nobody's ordinary open (for reading, listing, or as a current directory). Traverse
-// is also all that an ancestor has to grant: a folder that lets its users pass but not list
-// (C:\Windows\Temp for a standard user) can still be held.
-constexpr ACCESS_MASK HOLD_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr DWORD HOLD_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// Scanners, indexers and backup agents open new files for a moment. On volumes that delete the
-// classic way (FAT, exFAT, network shares, Wine, and NTFS whenever the other handle does not share
-// deletion) a deleted name stays until such a handle closes, and the directory with it: the
-// clean-up waits that long, in short pauses, up to this in all per directory.
-constexpr ULONGLONG CLEANUP_PATIENCE_MS = 2000;
-constexpr DWORD CLEANUP_PAUSE_MS = 10;
-// Deletion shares no deletion: while it is under way nobody else may rename what is being deleted
-// (on volumes that delete when the last handle closes, a name moved meanwhile could outlive it).
-// Readers, such as scanners, are let in.
-constexpr DWORD DELETION_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr RelativeOpen REMOVAL{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, DELETION_SHARING, FILE_OPEN,
-                               FILE_NON_DIRECTORY_FILE};
 
 std::u16string_view as_utf16(std::wstring_view text) {
     return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
@@ -97,9 +81,15 @@ Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) 
                                             nullptr));
         if (!handle) return fail(missing_as_path_not_found(os::GetLastError()));
         const std::optional<FileFacts> facts = file_facts(handle.get());
-        if (!facts || (facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_elevated()))
+        if (!facts) return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
+        if ((facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_elevated())) {
+            log_event("staging",
+                      {directory, (facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
+                                      ? " is no directory"
+                                      : " is a link or mount point, which an elevated run does not stage below"});
             return fail(ErrorCode::InstallerPayloadLocked);
+        }
         held.push_back(std::move(handle));
     }
     return held;
@@ -113,116 +103,7 @@ std::optional<UniqueHandle> duplicate(HANDLE handle) {
     return copy;
 }
 
-// A time budget for the clean-up of one directory.
-class Patience {
-public:
-    explicit Patience(ULONGLONG milliseconds) : until_(os::GetTickCount64() + milliseconds) {}
-    // Pauses and says yes while time is left; no once it has run out.
-    bool wait() const {
-        if (os::GetTickCount64() >= until_) return false;
-        os::Sleep(CLEANUP_PAUSE_MS);
-        return true;
-    }
-
-private:
-    ULONGLONG until_;
-};
-
-// Another process has the file or directory open, or its deletion is waiting for one to close.
-bool worth_waiting(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY;
-}
-
-// Deletes each staged name inside `directory` and waits, while `patience` lasts, until the name is
-// gone. A link is deleted as itself.
-void remove_staged_files(HANDLE directory, const Patience& patience) {
-    for (const std::string_view staged : STAGED_FILE_NAMES) {
-        const std::wstring name = to_wide(staged);
-        do {
-            std::expected<UniqueHandle, DWORD> file = open_in_directory(directory, name, REMOVAL);
-            if (file) {
-                const DWORD refused = delete_through_handle(file->get());
-                file->reset();
-                if (refused != ERROR_SUCCESS && !worth_waiting(refused)) break;
-                // Gone at once, unless another process still has it open.
-                file = open_in_directory(directory, name, REMOVAL);
-            }
-            // Gone (or never there), or not ours to delete.
-            if (!file && !worth_waiting(file.error())) break;
-        } while (patience.wait());
-    }
-}
-
-// Removes the directory `name` inside `parent` if it is still the one with `id`, once it is empty
-// and nobody else has it open, or until `patience` runs out.
-void remove_directory(HANDLE parent, std::wstring_view name, FileId id, const Patience& patience) {
-    do {
-        const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
-            parent, name, {DELETE | FILE_READ_ATTRIBUTES, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
-        if (!directory) {
-            // Somebody has it open; or, in the instant it was not held, moved it away (and perhaps
-            // back) or removed it.
-            if (directory.error() != ERROR_SHARING_VIOLATION && directory.error() != ERROR_FILE_NOT_FOUND) return;
-            continue;
-        }
-        // Never a directory that somebody else has put under the name meanwhile.
-        const std::optional<FileFacts> facts = file_facts(directory->get());
-        if (!facts || facts->id != id) return;
-        const DWORD refused = delete_through_handle(directory->get());
-        if (refused == ERROR_SUCCESS || !worth_waiting(refused)) return;
-    } while (patience.wait());
-}
-
-// Staging directories of earlier runs that never reached their clean-up (ended from outside,
-// crashed, or cut off by a power loss) are removed as a clean-up would have removed them: only
-// names of this program's exact pattern whose process is gone (or whose id now belongs to a
-// process started after the name's time), only the staged names inside them, nothing through a
-// link, everything relative to the held temporary directory. A run that still lives keeps its
-// own; any failure leaves a directory as it is.
-void remove_abandoned_directories(HANDLE temporary_directory) {
-    std::optional<std::vector<DirectoryEntry>> entries;
-    if (const auto listing =
-            reopen(temporary_directory, {FILE_LIST_DIRECTORY, ALL_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE})) {
-        entries = directory_entries(listing->get());
-    }
-    if (!entries) return;
-    for (const DirectoryEntry& entry : *entries) {
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-            continue;
-        const std::optional<StagingNameParts> parts =
-            parse_staging_directory_name(from_wide(entry.name), STAGING_ATTEMPTS);
-        if (!parts) continue;
-        // The name's time as a FILETIME: the run's process was started before it.
-        const Nanoseconds since = parts->time / 100 + UNIX_EPOCH_AS_FILETIME;
-        if (process_running_since(parts->process_id,
-                                  since > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(since)))
-            continue;
-        const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
-            temporary_directory, entry.name, {DELETE | HOLD_ACCESS, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
-        if (!directory || !has_attributes(directory->get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        remove_staged_files(directory->get(), Patience(0));
-        static_cast<void>(delete_through_handle(directory->get()));
-    }
-}
-
 }  // namespace
-
-ProtectedFile& ProtectedFile::operator=(ProtectedFile&& other) noexcept {
-    if (this != &other) {
-        release();
-        directories_ = std::move(other.directories_);
-        file_ = std::move(other.file_);
-    }
-    return *this;
-}
-
-void ProtectedFile::release() noexcept {
-    file_.reset();
-    for (UniqueHandle& directory : directories_) directory.reset();
-    directories_.clear();
-}
 
 StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
     : path_(std::move(other.path_)),
@@ -232,24 +113,6 @@ StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
       directory_(std::move(other.directory_)),
       held_files_(std::move(other.held_files_)) {}
 
-StagingDirectory::~StagingDirectory() {
-    // Our own read handles deny deletion to this process too: all of them go first.
-    std::vector<ProtectedFile> held = std::move(held_files_);
-    held_files_.clear();
-    for (ProtectedFile& file : held) file.release();
-    if (!directory_) return;
-
-    // Through the held directory only: whatever happens elsewhere, these names are inside it.
-    const Patience patience(CLEANUP_PATIENCE_MS);
-    remove_staged_files(directory_.get(), patience);
-    // The held handle shares no deletion, so it has to go before the directory can be opened for
-    // it; from here until it is deleted the emptied directory is no longer held.
-    directory_.reset();
-    // A file of another name inside keeps it; the directory then stays with it.
-    remove_directory(ancestors_.back().get(), name_, id_, patience);
-    for (UniqueHandle& ancestor : ancestors_) ancestor.reset();
-}
-
 namespace staging_internal {
 
 Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time) {
@@ -257,8 +120,7 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
     for (std::uint32_t attempt = 0; attempt < STAGING_ATTEMPTS; ++attempt) {
         const std::optional<Nanoseconds> time = unix_nanoseconds(read_system_time());
         if (!time) return fail(ErrorCode::Clock);
-        ASSIGN_OR_RETURN(const std::string temp, temporary_directory());
-        ASSIGN_OR_RETURN(const std::string resolved, resolved_directory(temp));
+        ASSIGN_OR_RETURN(const std::string resolved, resolved_temporary_directory());
         const std::string name = staging_directory_name(process_id, *time, attempt);
         std::string path = join_path(resolved, name);
         ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors, hold_ancestors(path));
@@ -274,6 +136,7 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         if (!directory) {
             const DWORD error = directory.error();
             if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return fail(os_error(error));
+            log_event("staging", {path, " exists already: another name is tried"});
             continue;
         }
         // Never fails on a handle just opened; if it did, the empty directory would stay, since
@@ -285,7 +148,7 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         static std::vector<std::string> swept;
         if (std::ranges::find(swept, resolved) == swept.end()) {
             swept.push_back(resolved);
-            remove_abandoned_directories(parent);
+            remove_earlier_runs_directories(parent, resolved);
         }
 
         // The programs that get a staged file by path take none of MAX_PATH or more; the staging
@@ -300,32 +163,41 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         const std::size_t longest_name = std::ranges::max(STAGED_FILE_NAMES, {}, &std::string_view::size).size();
         const std::optional<std::u16string> handed = handed_directory_path(full, short_form, longest_name);
         if (!handed) return fail(os_error(ERROR_FILENAME_EXCED_RANGE));
-        staging.path_ = utf16_to_utf8(*handed);
+        std::string handed_path = utf16_to_utf8(*handed);
+        const bool shortened = *handed != full;
+        log_event("staging", {"created ", staging.path_, shortened ? ", handed on in its short form " : "",
+                              shortened ? LogPart(handed_path) : LogPart("")});
+        staging.path_ = std::move(handed_path);
         return staging;
     }
     return fail(ErrorCode::TemporaryDirectory);
 }
 
 Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes) {
-    const auto give_up = [&file](ErrorCode code) {
+    const auto give_up = [&file](ErrorCode code, DWORD os_error = 0) {
         file.release();
-        return fail(code);
+        return fail(code, os_error);
     };
     const std::optional<FileFacts> facts = file_facts(file.file());
-    if (!facts) return give_up(ErrorCode::InstallerPayloadLocked);
+    if (!facts) return give_up(ErrorCode::InstallerPayloadLocked, os::GetLastError());
     if (facts->size != bytes.size()) return give_up(ErrorCode::InstallerPayloadChanged);
     switch (compare_file_with(file.file(), bytes, VERIFY_CHUNK_SIZE)) {
         case ReadBack::Same: return file;
         case ReadBack::Different: return give_up(ErrorCode::InstallerPayloadChanged);
         case ReadBack::ReadFailed: break;
     }
-    return give_up(ErrorCode::InstallerPayloadLocked);
+    return give_up(ErrorCode::InstallerPayloadLocked, os::GetLastError());
 }
 
 }  // namespace staging_internal
 
 Result<StagingDirectory> create_staging_directory() {
     return staging_internal::create_staging_directory(precise_system_time);
+}
+
+Result<std::string> resolved_temporary_directory() {
+    ASSIGN_OR_RETURN(const std::string temp, temporary_directory());
+    return resolved_directory(temp);
 }
 
 std::expected<UniqueHandle, DWORD> create_staged_file(const StagingDirectory& staging, std::string_view file_name) {
@@ -341,20 +213,20 @@ Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_
     directories.reserve(staging.ancestors().size() + 1);
     for (const UniqueHandle& ancestor : staging.ancestors()) {
         std::optional<UniqueHandle> copy = duplicate(ancestor.get());
-        if (!copy) return fail(ErrorCode::FileProtectionFailed);
+        if (!copy) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
         directories.push_back(std::move(*copy));
     }
     std::optional<UniqueHandle> own = duplicate(staging.handle());
-    if (!own) return fail(ErrorCode::FileProtectionFailed);
+    if (!own) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
     directories.push_back(std::move(*own));
 
     // Reading is the only sharing granted: no writer, no deleter, no rename while this is open.
     auto file = open_in_directory(staging.handle(), to_wide(file_name),
                                   {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
-    if (!file) return fail(ErrorCode::FileProtectionFailed);
+    if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
     ProtectedFile held(std::move(directories), std::move(*file));
     if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-        return fail(ErrorCode::FileProtectionFailed);
+        return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
     return held;
 }
 
@@ -364,18 +236,22 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
         !std::equal(COMPOUND_FILE_SIGNATURE.begin(), COMPOUND_FILE_SIGNATURE.end(), bytes.begin()))
         return fail(ErrorCode::InstallerPayloadMissing);
 
+    // The system's reason stays with the code, for the run's log.
     {
         auto file = create_staged_file(staging, file_name);
-        if (!file || !write_all(file->get(), bytes) || !os::FlushFileBuffers(file->get()))
-            return fail(ErrorCode::InstallerPayloadLocked);
+        if (!file) return fail(ErrorCode::InstallerPayloadLocked, file.error());
+        if (!write_all(file->get(), bytes) || !os::FlushFileBuffers(file->get()))
+            return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
     }
 
     Result<ProtectedFile> protected_file = protect_file(staging, file_name);
-    if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked);
+    if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked, protected_file.error().os_error());
     ASSIGN_OR_RETURN(ProtectedFile verified,
                      staging_internal::verify_protected_file(std::move(*protected_file), bytes));
     staging.hold_file(std::move(verified));
-    return join_path(staging.path(), file_name);
+    std::string path = join_path(staging.path(), file_name);
+    log_event("staging", {"wrote ", path, ", ", bytes.size(), " bytes, verified and held"});
+    return path;
 }
 
 }  // namespace mirel

@@ -94,6 +94,9 @@ private:
 
 [[nodiscard]] Result<StagingDirectory> create_staging_directory();
 
+// The user's temporary directory with every link on its way followed, as staging uses it.
+[[nodiscard]] Result<std::string> resolved_temporary_directory();
+
 // Opens `file_name` in the staging directory for reading, shared for reading only, together with
 // handles on the staging directory and every directory above it; the file must be neither a
 // directory nor a link. Failures give ErrorCode::FileProtectionFailed.

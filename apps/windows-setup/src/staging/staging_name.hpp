@@ -7,10 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace mirel {
+#include "common/filetime.hpp"
 
-// FILETIME counts 100-nanosecond units since 1601-01-01; this is its value at 1970-01-01 UTC.
-inline constexpr std::uint64_t UNIX_EPOCH_AS_FILETIME = 116'444'736'000'000'000;
+namespace mirel {
 
 // Wider than 64 bits: the largest FILETIME in nanoseconds needs 71.
 __extension__ typedef unsigned __int128 Nanoseconds;

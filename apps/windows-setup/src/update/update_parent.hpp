@@ -16,17 +16,19 @@ inline constexpr std::uint32_t UPDATE_PARENT_TIMEOUT_MS = 120000;
 // when it ends meanwhile and another process gets its id.
 class UpdateParent {
 public:
-    UpdateParent(std::optional<ErrorCode> problem, UniqueHandle process)
-        : problem_(problem), process_(std::move(process)) {}
+    UpdateParent(std::optional<SetupError> problem, UniqueHandle process, std::uint32_t id = 0)
+        : problem_(std::move(problem)), process_(std::move(process)), id_(id) {}
 
     // What the wait will report instead of waiting, if anything.
-    [[nodiscard]] std::optional<ErrorCode> problem() const noexcept { return problem_; }
+    [[nodiscard]] const std::optional<SetupError>& problem() const noexcept { return problem_; }
     // Empty without a problem: the parent had already ended when it was looked up.
     [[nodiscard]] HANDLE process() const noexcept { return process_.get(); }
+    [[nodiscard]] std::uint32_t id() const noexcept { return id_; }
 
 private:
-    std::optional<ErrorCode> problem_;
+    std::optional<SetupError> problem_;
     UniqueHandle process_;
+    std::uint32_t id_;
 };
 
 // Checks the id and opens its process for waiting only. Never fails: a problem is kept for the

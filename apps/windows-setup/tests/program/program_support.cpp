@@ -36,7 +36,8 @@ TestFolder::TestFolder(std::wstring_view temp_leaf, TempPlace place)
 
 TestFolder::~TestFolder() {
     if (!link_.empty()) wine_test::remove_directory_link(link_);
-    wine_test::remove_tree(root_);
+    // Wine's installer engine lets go of its own log a moment after it has ended.
+    for (int tries = 0; !wine_test::remove_tree(root_) && tries < 50; ++tries) ::Sleep(POLL_MS);
 }
 
 void TestFolder::clear() const {

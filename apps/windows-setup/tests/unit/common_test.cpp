@@ -3,12 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "argv_split.hpp"
 #include "common/command_line.hpp"
 #include "common/os_error_text.hpp"
 #include "common/path.hpp"
+#include "common/run_log.hpp"
 #include "common/unicode.hpp"
 #include "common/unique_any.hpp"
-#include "argv_split.hpp"
 
 namespace mirel {
 namespace {
@@ -122,6 +123,58 @@ TEST(UniqueAny, ClosesExactlyOnceAcrossMovesResetsAndPut) {
         EXPECT_EQ(d.release(), 6);
     }
     EXPECT_EQ(FakeTraits::closed, (std::vector<int>{4, 3, 5}));
+}
+
+TEST(RunLog, TimesAreUtcToTheMillisecond) {
+    constexpr std::uint64_t EPOCH = 116'444'736'000'000'000;
+    const struct {
+        std::uint64_t unix_milliseconds;
+        const char* text;
+    } times[] = {
+        {0, "1970-01-01T00:00:00.000Z"},
+        {951'782'400'000, "2000-02-29T00:00:00.000Z"},
+        {1'796'829'103'123, "2026-12-09T15:11:43.123Z"},
+        {4'107'542'399'999, "2100-02-28T23:59:59.999Z"},
+        {4'107'542'400'000, "2100-03-01T00:00:00.000Z"},
+    };
+    for (const auto& time : times) {
+        EXPECT_EQ(utc_timestamp(EPOCH + time.unix_milliseconds * 10'000 + 9'999), time.text);
+    }
+}
+
+TEST(RunLog, OutsideTextStaysOnOneLineAndValidUtf8) {
+    EXPECT_EQ(one_line("a\r\nb\tc\x01\x7F"), "a\\r\\nb\\tc\\x01\\x7f");
+    EXPECT_EQ(one_line("C:\\Users\\\xC4\xB0\xC5\x9F \xE4\xB8\xAD"), "C:\\Users\\\xC4\xB0\xC5\x9F \xE4\xB8\xAD");
+    EXPECT_EQ(one_line("\xFF"
+                       "ok\xC4"),
+              "\xEF\xBF\xBD"
+              "ok\xEF\xBF\xBD");
+}
+
+TEST(RunLog, EventsAreComposedOnlyForALog) {
+    static std::vector<std::string> lines;
+    const std::byte digest[] = {std::byte{0x00}, std::byte{0xAB}, std::byte{0x0F}};
+    const std::vector<std::string> rows = {"Installed", "a\nb"};
+    const std::vector<std::string> none;
+    const SetupError error(ErrorCode::Clock);
+    const auto event = [&] {
+        log_event("topic", {"n=", -42, " u=", 4294967295u, " ", LogPart::hex(digest), " ", LogPart::rows(rows), " ",
+                            LogPart::rows(none), " ", LogPart::error(error), " ", LogPart::outside("x\ty"), " ",
+                            LogPart::os_error(5)});
+    };
+    event();
+    set_run_log_sink([](std::string_view topic, std::string_view text) {
+        lines.push_back(std::string(topic) + ": " + std::string(text));
+    });
+    event();
+    set_run_log_sink([](std::string_view, std::string_view text) { lines.push_back(std::string(text)); },
+                     [](std::uint32_t code) { return "error " + std::to_string(code); });
+    log_event("topic", {LogPart::os_error(5)});
+    set_run_log_sink(nullptr);
+    event();
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "topic: n=-42 u=4294967295 00ab0f \"Installed\", \"a\\nb\" no row clock x\\ty os error 5",
+                         "error 5"}));
 }
 
 }  // namespace

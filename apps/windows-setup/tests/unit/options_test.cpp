@@ -60,6 +60,16 @@ TEST(LaunchOptions, WaitPidTakesTheTextOfTheFirstArgumentWithItsPrefix) {
     EXPECT_FALSE(parse({"--wait-pid=812"}).update);
 }
 
+TEST(LaunchOptions, LogTakesTheFirstArgumentWithAValue) {
+    EXPECT_FALSE(parse({"--update"}).log_path.has_value());
+    // Without a value it is no log option at all, and a later one counts.
+    EXPECT_FALSE(parse({"--log="}).log_path.has_value());
+    EXPECT_EQ(parse({"--log=", "--log=a.log", "--log=b.log"}).log_path, "a.log");
+    EXPECT_FALSE(parse({"--log", "--LOG=x.log", "-log=x.log", "/log=x.log"}).log_path.has_value());
+    EXPECT_EQ(parse({"--validate", "--log=C:\\Dest\xC4\xB0 \xC5\x9F\\run.log"}).log_path,
+              "C:\\Dest\xC4\xB0 \xC5\x9F\\run.log");
+}
+
 TEST(LaunchOptions, UnknownAndMalformedArgumentsChangeNothing) {
     const std::string replaced = "--valid\xEF\xBF\xBD" "ate";  // an argument that held a lone surrogate
     EXPECT_EQ(parse({"install", "", replaced, std::string(40000, 'x'), "--"}), LaunchOptions{});

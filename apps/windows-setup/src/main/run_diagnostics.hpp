@@ -1,0 +1,18 @@
+#pragma once
+
+// The first and the last lines of a run's log.
+
+#include "common/setup_error.hpp"
+#include "dialogs/dialogs.hpp"
+
+namespace mirel {
+
+// The program's version, its command line, the system's version and display language, the process,
+// whether it runs elevated, and the temporary directory that staging will use.
+void log_run_start();
+
+// The failure, if any: its code, the operating-system error behind it and the text the user is
+// shown (and where); then the exit code.
+void log_run_end(const Status& outcome, FailureReport where);
+
+}  // namespace mirel

@@ -1,0 +1,157 @@
+// Destroying a staging directory: its held files released, its staged files deleted and the
+// directory removed, all relative to handles it holds, waiting out other processes for a while.
+
+#include <string>
+
+#include "common/run_log.hpp"
+#include "staging/staging_internal.hpp"
+
+namespace mirel {
+namespace staging_internal {
+namespace {
+
+constexpr RelativeOpen REMOVAL{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, DELETION_SHARING, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE};
+
+// Another process has the file or directory open, or its deletion is waiting for one to close.
+bool worth_waiting(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY;
+}
+
+bool is_gone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The pauses of one deletion, for the run's log.
+class Waits {
+public:
+    Waits() : started_(os::GetTickCount64()) {}
+    // Pauses for `reason` while `patience` lasts.
+    bool pause(DWORD reason, const Patience& patience) {
+        last_ = reason;
+        if (!patience.wait()) return false;
+        ++count_;
+        return true;
+    }
+    // " after N retries over M ms (the last reason)", or nothing without a retry.
+    [[nodiscard]] std::string text() const {
+        if (count_ == 0) return {};
+        return compose({" after ", count_, " retries over ", os::GetTickCount64() - started_, " ms (",
+                        LogPart::os_error(last_), ")"});
+    }
+
+private:
+    ULONGLONG started_;
+    std::size_t count_ = 0;
+    DWORD last_ = ERROR_SUCCESS;
+};
+
+// One try at deleting `name` inside `directory`: ERROR_SUCCESS once it is gone (or was never
+// there), else why not. Every handle is closed again before it returns.
+DWORD try_remove_staged_file(HANDLE directory, std::wstring_view name, bool& found) {
+    std::expected<UniqueHandle, DWORD> file = open_in_directory(directory, name, REMOVAL);
+    if (!file) return is_gone(file.error()) ? DWORD{ERROR_SUCCESS} : file.error();
+    found = true;
+    const DWORD refused = delete_through_handle(file->get());
+    file->reset();
+    if (refused != ERROR_SUCCESS) return refused;
+    // Gone at once, unless another process still has it open.
+    file = open_in_directory(directory, name, REMOVAL);
+    if (!file) return is_gone(file.error()) ? DWORD{ERROR_SUCCESS} : file.error();
+    return ERROR_DELETE_PENDING;
+}
+
+// One try at removing the directory `name` inside `parent` if it is still the one with `id`:
+// ERROR_SUCCESS once it is removed, else why not.
+DWORD try_remove_directory(HANDLE parent, std::wstring_view name, FileId id) {
+    const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
+        parent, name, {DELETE | FILE_READ_ATTRIBUTES, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
+    if (!directory) return directory.error();
+    // Never a directory that somebody else has put under the name meanwhile.
+    const std::optional<FileFacts> facts = file_facts(directory->get());
+    if (!facts) return os::GetLastError();
+    if (facts->id != id) return ERROR_ALREADY_EXISTS;
+    return delete_through_handle(directory->get());
+}
+
+}  // namespace
+
+Patience::Patience(ULONGLONG milliseconds) : until_(os::GetTickCount64() + milliseconds) {}
+
+bool Patience::wait() const {
+    if (os::GetTickCount64() >= until_) return false;
+    os::Sleep(CLEANUP_PAUSE_MS);
+    return true;
+}
+
+void remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where) {
+    for (const std::string_view staged : STAGED_FILE_NAMES) {
+        const std::wstring name = to_wide(staged);
+        Waits waits;
+        bool found = false;
+        DWORD left = ERROR_SUCCESS;
+        do {
+            left = try_remove_staged_file(directory, name, found);
+        } while (worth_waiting(left) && waits.pause(left, patience));
+        if (!found && left == ERROR_SUCCESS) continue;
+        if (run_log_enabled()) {
+            log_event("clean-up", {left == ERROR_SUCCESS ? "deleted " : "left ", where, "\\", staged, waits.text(),
+                                   left == ERROR_SUCCESS ? "" : ": ",
+                                   left == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(left)});
+        }
+    }
+}
+
+void remove_directory(HANDLE parent, std::wstring_view name, FileId id, const Patience& patience,
+                      std::string_view where) {
+    Waits waits;
+    DWORD left = ERROR_SUCCESS;
+    // Somebody may have it open; or, in the instant it was not held, moved it away (and perhaps
+    // back) or removed it.
+    do {
+        left = try_remove_directory(parent, name, id);
+    } while ((worth_waiting(left) || is_gone(left)) && waits.pause(left, patience));
+    if (!run_log_enabled()) return;
+    if (left == ERROR_ALREADY_EXISTS)
+        return log_event("clean-up", {"left ", where, ": another directory has its name now"});
+    log_event("clean-up",
+              {left == ERROR_SUCCESS ? "removed " : "left ", where, waits.text(), left == ERROR_SUCCESS ? "" : ": ",
+               left == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(left)});
+}
+
+}  // namespace staging_internal
+
+ProtectedFile& ProtectedFile::operator=(ProtectedFile&& other) noexcept {
+    if (this != &other) {
+        release();
+        directories_ = std::move(other.directories_);
+        file_ = std::move(other.file_);
+    }
+    return *this;
+}
+
+void ProtectedFile::release() noexcept {
+    file_.reset();
+    for (UniqueHandle& directory : directories_) directory.reset();
+    directories_.clear();
+}
+
+StagingDirectory::~StagingDirectory() {
+    // Our own read handles deny deletion to this process too: all of them go first.
+    std::vector<ProtectedFile> held = std::move(held_files_);
+    held_files_.clear();
+    for (ProtectedFile& file : held) file.release();
+    if (!directory_) return;
+
+    // Through the held directory only: whatever happens elsewhere, these names are inside it.
+    const staging_internal::Patience patience(staging_internal::CLEANUP_PATIENCE_MS);
+    staging_internal::remove_staged_files(directory_.get(), patience, path_);
+    // The held handle shares no deletion, so it has to go before the directory can be opened for
+    // it; from here until it is deleted the emptied directory is no longer held.
+    directory_.reset();
+    // A file of another name inside keeps it; the directory then stays with it.
+    staging_internal::remove_directory(ancestors_.back().get(), name_, id_, patience, path_);
+    for (UniqueHandle& ancestor : ancestors_) ancestor.reset();
+}
+
+}  // namespace mirel

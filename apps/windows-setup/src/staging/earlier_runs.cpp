@@ -1,0 +1,57 @@
+// Staging directories of earlier runs that never reached their clean-up (ended from outside,
+// crashed, or cut off by a power loss) are removed as a clean-up would have removed them: only
+// names of this program's exact pattern whose process is gone (or whose id now belongs to a
+// process started after the name's time), only the staged names inside them, nothing through a
+// link, everything relative to the held temporary directory. A run that still lives keeps its
+// own; any failure leaves a directory as it is.
+
+#include <string>
+
+#include "common/process.hpp"
+#include "common/run_log.hpp"
+#include "staging/staging_internal.hpp"
+#include "staging/staging_name.hpp"
+
+namespace mirel::staging_internal {
+
+void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_view where) {
+    std::optional<std::vector<DirectoryEntry>> entries;
+    if (const auto listing =
+            reopen(temporary_directory, {FILE_LIST_DIRECTORY, ALL_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE})) {
+        entries = directory_entries(listing->get());
+    }
+    if (!entries) {
+        log_event("earlier runs", {where, " cannot be listed: ", LogPart::os_error(os::GetLastError())});
+        return;
+    }
+    for (const DirectoryEntry& entry : *entries) {
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+            (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            continue;
+        const std::string name = from_wide(entry.name);
+        const std::optional<StagingNameParts> parts = parse_staging_directory_name(name, STAGING_ATTEMPTS);
+        if (!parts) continue;
+        // The name's time as a FILETIME: the run's process was started before it.
+        const Nanoseconds since = parts->time / 100 + UNIX_EPOCH_AS_FILETIME;
+        if (process_running_since(parts->process_id,
+                                  since > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(since)))
+            continue;
+        const std::string path = std::string(where) + "\\" + name;
+        log_event("earlier runs", {path, " was left by process ", parts->process_id, ", which has ended"});
+        const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
+            temporary_directory, entry.name, {DELETE | HOLD_ACCESS, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
+        if (!directory || !has_attributes(directory->get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT)) {
+            log_event("earlier runs",
+                      {"left ", path, ": ",
+                       directory ? LogPart("it is no plain directory") : LogPart::os_error(directory.error())});
+            continue;
+        }
+        remove_staged_files(directory->get(), Patience(0), path);
+        const DWORD refused = delete_through_handle(directory->get());
+        log_event("earlier runs",
+                  {refused == ERROR_SUCCESS ? "removed " : "left ", path, refused == ERROR_SUCCESS ? "" : ": ",
+                   refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});
+    }
+}
+
+}  // namespace mirel::staging_internal
