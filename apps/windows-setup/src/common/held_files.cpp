@@ -32,12 +32,13 @@ std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLA
     return information;
 }
 
-// NtCreateFile relative to `root`; an empty name opens `root`'s own file once more.
+// NtCreateFile relative to `root`; an empty name opens `root`'s own file once more. It allocates
+// nothing, so that the clean-up can still run when memory has run out.
 std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, const RelativeOpen& how) {
-    std::wstring buffer(name);
     UNICODE_STRING object_name{};
-    object_name.Buffer = buffer.data();
-    object_name.Length = static_cast<USHORT>(buffer.size() * sizeof(wchar_t));
+    // The system only reads the name.
+    object_name.Buffer = const_cast<wchar_t*>(name.data());
+    object_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
     object_name.MaximumLength = object_name.Length;
     OBJECT_ATTRIBUTES attributes{};
     InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, root, how.security);
@@ -130,13 +131,15 @@ bool is_elevated() {
     return elevation && elevation->TokenIsElevated != 0;
 }
 
-std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) {
-    // The token's user and groups are the same for the whole life of the process.
+std::expected<UniqueSecurityDescriptor, DWORD> private_directory_security(bool remote) {
+    // The token's user and groups are the same for the whole life of the process: read once they
+    // are read at all, and read again after a failure, which then reports its own error.
     struct Token {
         bool administrator = false;
         std::wstring user;
     };
-    static const std::optional<Token> token = []() -> std::optional<Token> {
+    static std::optional<Token> token;
+    if (!token) {
         // By group, not by elevation: an elevated token outside the Administrators (a backup
         // operator, say) would otherwise be named nowhere in the list and could not reopen its own
         // files. An administrator's filtered token holds the group for denial only, which does not
@@ -149,22 +152,20 @@ std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote) 
         if (!os::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
             !os::CheckTokenMembership(nullptr, administrators, &member) ||
             !os::OpenProcessToken(os::GetCurrentProcess(), TOKEN_QUERY, handle.put()))
-            return std::nullopt;
+            return std::unexpected(os::GetLastError());
         const std::optional<TOKEN_USER> user = token_information<TOKEN_USER>(handle.get(), TokenUser, storage);
         wchar_t* sid_text = nullptr;
-        if (!user || !os::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::nullopt;
-        Token facts{member != FALSE, sid_text};
+        if (!user || !os::ConvertSidToStringSidW(user->User.Sid, &sid_text)) return std::unexpected(os::GetLastError());
+        token = Token{member != FALSE, sid_text};
         os::LocalFree(sid_text);
-        return facts;
-    }();
-    if (!token) return std::nullopt;
+    }
 
     std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     if (!token->administrator || remote) sddl += L"(A;OICI;FA;;;" + token->user + L")";
     UniqueSecurityDescriptor descriptor;
     if (!os::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
                                                                   nullptr))
-        return std::nullopt;
+        return std::unexpected(os::GetLastError());
     return descriptor;
 }
 

@@ -71,6 +71,7 @@ using UniqueSecurityDescriptor = UniqueAny<SecurityDescriptorTraits>;
 // the parent, everything inherited by what is created inside. The user is left out when the token
 // holds the Administrators group (it runs elevated), so that the user's other, unelevated processes
 // stay out, but never on a network volume (`remote`), where the groups named are the server's.
-[[nodiscard]] std::optional<UniqueSecurityDescriptor> private_directory_security(bool remote);
+// The system's error when the token or the list cannot be read or made.
+[[nodiscard]] std::expected<UniqueSecurityDescriptor, DWORD> private_directory_security(bool remote);
 
 }  // namespace mirel

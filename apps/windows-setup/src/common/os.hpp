@@ -89,6 +89,7 @@
 #define MIREL_OS_PLAIN(X)             \
     X(CloseHandle)                    \
     X(DeleteProcThreadAttributeList)  \
+    X(ExitProcess)                    \
     X(FreeEnvironmentStringsW)        \
     X(GetCommandLineW)                \
     X(GetConsoleOutputCP)             \
@@ -221,6 +222,7 @@ inline constinit Loaded<decltype(::MsiEvaluateConditionW)> MsiEvaluateConditionW
 inline constinit Loaded<decltype(::MsiGetProductInfoW)> MsiGetProductInfoW{L"msi.dll", "MsiGetProductInfoW",
                                                                            ERROR_PROC_NOT_FOUND};
 inline constinit Loaded<decltype(::MsiCloseHandle)> MsiCloseHandle{L"msi.dll", "MsiCloseHandle", ERROR_PROC_NOT_FOUND};
+inline constinit Loaded<decltype(::MsiCloseAllHandles)> MsiCloseAllHandles{L"msi.dll", "MsiCloseAllHandles", 0};
 
 inline constinit Loaded<decltype(::BCryptOpenAlgorithmProvider)> BCryptOpenAlgorithmProvider{
     L"bcrypt.dll", "BCryptOpenAlgorithmProvider", PROCEDURE_MISSING};

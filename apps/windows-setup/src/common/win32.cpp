@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <cstring>
 #include <limits>
 
 #include "common/os_error_text.hpp"
@@ -21,11 +22,11 @@ std::string from_wide(std::wstring_view text) {
     return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
-std::vector<std::string> process_arguments() {
+Result<std::vector<std::string>> process_arguments() {
     std::vector<std::string> arguments;
     int count = 0;
     wchar_t** argv = os::CommandLineToArgvW(os::GetCommandLineW(), &count);
-    if (argv == nullptr) return arguments;
+    if (argv == nullptr) return fail(last_os_error());
     for (int i = 1; i < count; ++i) arguments.push_back(from_wide(argv[i]));
     os::LocalFree(argv);
     return arguments;
@@ -103,9 +104,25 @@ std::optional<FileFacts> file_facts(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!os::GetFileInformationByHandle(file, &information)) return std::nullopt;
     return FileFacts{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
-                     information.dwFileAttributes,
-                     {information.dwVolumeSerialNumber,
-                      (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow}};
+                     information.dwFileAttributes};
+}
+
+std::optional<FileId> file_identity(HANDLE handle) {
+    FILE_ID_INFO id{};
+    if (os::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        FileId identity{id.VolumeSerialNumber, {}};
+        std::memcpy(identity.file.data(), id.FileId.Identifier, identity.file.size());
+        return identity;
+    }
+    const DWORD error = os::GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!os::GetFileInformationByHandle(handle, &information)) return std::nullopt;
+    FileId identity{information.dwVolumeSerialNumber, {}};
+    const std::uint64_t index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    std::memcpy(identity.file.data(), &index, sizeof index);
+    return identity;
 }
 
 std::optional<std::wstring> final_path(HANDLE handle) {
@@ -114,10 +131,12 @@ std::optional<std::wstring> final_path(HANDLE handle) {
     });
 }
 
-std::optional<std::wstring> short_path(const std::wstring& path) {
-    return query_string(
+std::expected<std::wstring, DWORD> short_path(const std::wstring& path) {
+    std::optional<std::wstring> shortened = query_string(
         [&path](wchar_t* buffer, DWORD units) { return os::GetShortPathNameW(path.c_str(), buffer, units); },
         path.size() + 1);
+    if (!shortened) return std::unexpected(os::GetLastError());
+    return std::move(*shortened);
 }
 
 bool has_attributes(HANDLE file, DWORD required, DWORD forbidden) {

@@ -6,8 +6,10 @@
 // subsystems keep their rules and the order of their steps; the calls live here.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,8 +29,9 @@ namespace mirel {
 // UTF-16 from Windows to UTF-8, unpaired surrogates becoming U+FFFD.
 [[nodiscard]] std::string from_wide(std::wstring_view text);
 
-// The process's arguments as UTF-8, the program path dropped.
-[[nodiscard]] std::vector<std::string> process_arguments();
+// The process's arguments as UTF-8, the program path dropped; the system's error when the command
+// line cannot be split (out of memory).
+[[nodiscard]] Result<std::vector<std::string>> process_arguments();
 
 // Keeps the thread's last error across a scope that may change it. Owners close their handles
 // inside one, so that a failed call's error survives the clean-up on the way out.
@@ -100,17 +103,20 @@ template <typename Query>
 // (see compare_read_back).
 [[nodiscard]] ReadBack compare_file_with(HANDLE file, std::span<const std::byte> bytes, std::size_t chunk_size);
 
-// What tells a file or directory from every other on the machine, whatever its name.
+// What tells a file or directory from every other on the machine, whatever its name: the volume's
+// serial number and the file's 128-bit id (64-bit ids are not unique on ReFS).
 struct FileId {
-    DWORD volume = 0;
-    std::uint64_t index = 0;
+    std::uint64_t volume = 0;
+    std::array<std::byte, 16> file{};
     bool operator==(const FileId&) const = default;
 };
+// The identity of what the handle is open on. A file system that knows no 128-bit ids gives its
+// 64-bit one, which is then unique; any other failure gives none, with the thread's last error set.
+[[nodiscard]] std::optional<FileId> file_identity(HANDLE handle);
 
 struct FileFacts {
     std::uint64_t size = 0;
     DWORD attributes = 0;
-    FileId id;
 };
 [[nodiscard]] std::optional<FileFacts> file_facts(HANDLE file);
 
@@ -118,8 +124,9 @@ struct FileFacts {
 // long form ("\\?\C:\..." or "\\?\UNC\...").
 [[nodiscard]] std::optional<std::wstring> final_path(HANDLE handle);
 
-// The path with each component in its short (8.3) form where the volume keeps one.
-[[nodiscard]] std::optional<std::wstring> short_path(const std::wstring& path);
+// The path with each component in its short (8.3) form where the volume keeps one; the system's
+// error otherwise.
+[[nodiscard]] std::expected<std::wstring, DWORD> short_path(const std::wstring& path);
 
 // True when the file's attributes hold every bit of `required` and none of `forbidden`; false when
 // they cannot be read.

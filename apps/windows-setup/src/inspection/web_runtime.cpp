@@ -126,9 +126,11 @@ Status check_web_runtime(std::string_view package_path) {
     auto query = InstallerQuery::open(package_path, RUNTIME_BINARY_QUERY);
     if (!query || query->fetch() != InstallerQuery::Fetch::Row) return fail(ErrorCode::InstallerRuntimePayload);
 
-    ASSIGN_OR_RETURN(const StagingDirectory staging, create_staging_directory());
-    // Released before the staging directory is destroyed, so that the clean-up can delete it.
-    ASSIGN_OR_RETURN(const ProtectedFile protected_file, extract_runtime(query->record(), staging));
+    ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
+    // Held by the staging directory, whose clean-up releases it before it deletes the file, also
+    // when the run has to end at once.
+    ASSIGN_OR_RETURN(ProtectedFile protected_file, extract_runtime(query->record(), staging));
+    staging.hold_file(std::move(protected_file));
     return verify_signature(join_path(staging.path(), RUNTIME_FILE_NAME));
 }
 

@@ -1,20 +1,36 @@
+#include <string_view>
+
 #include "common/os.hpp"
 #include "common/run_log.hpp"
 #include "common/run_log_file.hpp"
 #include "common/win32.hpp"
 #include "dialogs/dialogs.hpp"
+#include "main/out_of_memory.hpp"
 #include "main/run_diagnostics.hpp"
 #include "main/run_setup.hpp"
 #include "options/launch_options.hpp"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using mirel::FailureReport;
     // Before anything else can load a library: never from the program's own folder, which is
-    // usually a downloads folder that anybody may have put a DLL into.
-    mirel::os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // usually a downloads folder that anybody may have put a DLL into. When that cannot be set, the
+    // run ends before it stages or checks anything (below, once its report is known).
+    const bool restricted = mirel::os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+    const DWORD restriction_error = restricted ? DWORD{ERROR_SUCCESS} : mirel::os::GetLastError();
 
-    mirel::LaunchOptions options = mirel::parse_launch_options(mirel::process_arguments());
-    const mirel::FailureReport where =
-        options.validate ? mirel::FailureReport::StandardError : mirel::FailureReport::Box;
+    // Until the arguments are read (and when they cannot be), a validation run is known by its
+    // option anywhere on the command line: its caller reads standard error, not a box.
+    FailureReport where =
+        std::wstring_view(mirel::os::GetCommandLineW()).find(mirel::VALIDATE_OPTION_WIDE) != std::wstring_view::npos
+            ? FailureReport::StandardError
+            : FailureReport::Box;
+    mirel::end_run_when_memory_runs_out(where);
+    const mirel::Result<std::vector<std::string>> arguments = mirel::process_arguments();
+    if (!arguments) mirel::report_failure(arguments.error(), where);
+    mirel::LaunchOptions options = mirel::parse_launch_options(*arguments);
+    where = options.validate ? FailureReport::StandardError : FailureReport::Box;
+    mirel::end_run_when_memory_runs_out(where);
+
     // Asked for, the log comes first: a run that cannot keep it does not go on without it.
     if (options.log_path) {
         const mirel::Result<std::string> log = mirel::open_run_log(*options.log_path);
@@ -22,7 +38,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         options.log_path = *log;
         mirel::log_run_start();
     }
-    const mirel::Status outcome = mirel::run_setup(options);
+    const mirel::Status outcome =
+        restricted ? mirel::run_setup(options) : mirel::Status(mirel::fail(mirel::os_error(restriction_error)));
     mirel::log_run_end(outcome, where);
     if (!outcome) mirel::report_failure(outcome.error(), where);
     return 0;

@@ -1,7 +1,48 @@
+#include "main/out_of_memory.hpp"
+
 #include <cstdlib>
 #include <new>
 
 #include "common/os.hpp"
+#include "common/win32.hpp"
+#include "main/run_diagnostics.hpp"
+#include "staging/staging.hpp"
+
+namespace mirel {
+namespace {
+
+// Given back to the heap when memory runs out, so that the report can still be made: the clean-up
+// allocates nothing, but the log line, the system's text and the failure box do.
+constexpr std::size_t RESERVE_SIZE = 64 * 1024;
+
+FailureReport report_place = FailureReport::Box;
+void* reserve = nullptr;
+
+[[noreturn]] void end_run() {
+    static bool ending = false;
+    // Memory ran out again while the run was being ended: nothing more can be said.
+    if (ending) os::ExitProcess(1);
+    ending = true;
+    std::free(reserve);
+    reserve = nullptr;
+    // Windows Installer may have a staged package open for a query under way, which would keep it
+    // from being deleted; nothing will use those handles again.
+    if (os::MsiCloseAllHandles.available()) os::MsiCloseAllHandles();
+    clean_up_staging_directories();
+    const Status outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
+    log_run_end(outcome, report_place);
+    report_failure(outcome.error(), report_place);
+}
+
+}  // namespace
+
+void end_run_when_memory_runs_out(FailureReport where) {
+    report_place = where;
+    if (reserve == nullptr) reserve = std::malloc(RESERVE_SIZE);
+    std::set_new_handler(end_run);
+}
+
+}  // namespace mirel
 
 // Allocation never throws in this program, which has no exceptions: when memory runs out, the
 // new-handler is called, as often as it returns, and it ends the run. Without a handler the

@@ -21,6 +21,7 @@ struct LaunchOptions {
 };
 
 inline constexpr std::string_view VALIDATE_OPTION = "--validate";
+inline constexpr std::wstring_view VALIDATE_OPTION_WIDE = L"--validate";
 inline constexpr std::string_view PREVIEW_LANGUAGE_PREFIX = "--preview-language=";
 inline constexpr std::string_view UPDATE_OPTION = "--update";
 inline constexpr std::string_view WAIT_PID_PREFIX = "--wait-pid=";

@@ -1,6 +1,8 @@
 // Destroying a staging directory: its held files released, its staged files deleted and the
 // directory removed, all relative to handles it holds, waiting out other processes for a while.
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "common/run_log.hpp"
@@ -13,10 +15,32 @@ namespace {
 constexpr RelativeOpen REMOVAL{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, DELETION_SHARING, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE};
 
-// Another process has the file or directory open, or its deletion is waiting for one to close.
-bool worth_waiting(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY;
+// The staged names as the system takes them, so that the clean-up allocates nothing.
+constexpr std::array<std::wstring_view, STAGED_FILE_NAMES.size()> STAGED_WIDE_NAMES = {L"en.msi", L"tr.msi",
+                                                                                       L"webview.exe"};
+constexpr bool same_names() {
+    for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
+        if (STAGED_FILE_NAMES[i].size() != STAGED_WIDE_NAMES[i].size()) return false;
+        for (std::size_t j = 0; j < STAGED_FILE_NAMES[i].size(); ++j) {
+            if (static_cast<wchar_t>(STAGED_FILE_NAMES[i][j]) != STAGED_WIDE_NAMES[i][j]) return false;
+        }
+    }
+    return true;
 }
+static_assert(same_names());
+
+// Every staging directory that exists, for the clean-up of a run that has to end where it stands.
+// There are never more than three at once (the run's, the inspection's, the web runtime check's).
+std::array<StagingDirectory*, 8> existing{};
+
+}  // namespace
+
+bool worth_waiting(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+namespace {
 
 bool is_gone(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -63,14 +87,16 @@ DWORD try_remove_staged_file(HANDLE directory, std::wstring_view name, bool& fou
 
 // One try at removing the directory `name` inside `parent` if it is still the one with `id`:
 // ERROR_SUCCESS once it is removed, else why not.
-DWORD try_remove_directory(HANDLE parent, std::wstring_view name, FileId id) {
+DWORD try_remove_directory(HANDLE parent, std::wstring_view name, const std::optional<FileId>& id) {
     const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
         parent, name, {DELETE | FILE_READ_ATTRIBUTES, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
     if (!directory) return directory.error();
     // Never a directory that somebody else has put under the name meanwhile.
-    const std::optional<FileFacts> facts = file_facts(directory->get());
-    if (!facts) return os::GetLastError();
-    if (facts->id != id) return ERROR_ALREADY_EXISTS;
+    if (id) {
+        const std::optional<FileId> identity = file_identity(directory->get());
+        if (!identity) return os::GetLastError();
+        if (*identity != *id) return ERROR_ALREADY_EXISTS;
+    }
     return delete_through_handle(directory->get());
 }
 
@@ -85,13 +111,13 @@ bool Patience::wait() const {
 }
 
 void remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where) {
-    for (const std::string_view staged : STAGED_FILE_NAMES) {
-        const std::wstring name = to_wide(staged);
+    for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
+        const std::string_view staged = STAGED_FILE_NAMES[i];
         Waits waits;
         bool found = false;
         DWORD left = ERROR_SUCCESS;
         do {
-            left = try_remove_staged_file(directory, name, found);
+            left = try_remove_staged_file(directory, STAGED_WIDE_NAMES[i], found);
         } while (worth_waiting(left) && waits.pause(left, patience));
         if (!found && left == ERROR_SUCCESS) continue;
         if (run_log_enabled()) {
@@ -102,7 +128,7 @@ void remove_staged_files(HANDLE directory, const Patience& patience, std::string
     }
 }
 
-void remove_directory(HANDLE parent, std::wstring_view name, FileId id, const Patience& patience,
+void remove_directory(HANDLE parent, std::wstring_view name, const std::optional<FileId>& id, const Patience& patience,
                       std::string_view where) {
     Waits waits;
     DWORD left = ERROR_SUCCESS;
@@ -136,11 +162,38 @@ void ProtectedFile::release() noexcept {
     directories_.clear();
 }
 
+StagingDirectory::StagingDirectory(std::string path, std::wstring name, std::optional<FileId> id,
+                                   std::vector<UniqueHandle> ancestors, UniqueHandle directory)
+    : path_(std::move(path)),
+      name_(std::move(name)),
+      id_(id),
+      ancestors_(std::move(ancestors)),
+      directory_(std::move(directory)) {
+    const auto free = std::ranges::find(staging_internal::existing, nullptr);
+    if (free != staging_internal::existing.end()) *free = this;
+}
+
+StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
+    : StagingDirectory(std::move(other.path_), std::move(other.name_), other.id_, std::move(other.ancestors_),
+                       std::move(other.directory_)) {
+    held_files_ = std::move(other.held_files_);
+}
+
 StagingDirectory::~StagingDirectory() {
+    clean_up();
+    std::ranges::replace(staging_internal::existing, this, nullptr);
+}
+
+void clean_up_staging_directories() noexcept {
+    for (StagingDirectory* staging : staging_internal::existing) {
+        if (staging != nullptr) staging->clean_up();
+    }
+}
+
+void StagingDirectory::clean_up() noexcept {
     // Our own read handles deny deletion to this process too: all of them go first.
-    std::vector<ProtectedFile> held = std::move(held_files_);
+    for (ProtectedFile& file : held_files_) file.release();
     held_files_.clear();
-    for (ProtectedFile& file : held) file.release();
     if (!directory_) return;
 
     // Through the held directory only: whatever happens elsewhere, these names are inside it.

@@ -3,7 +3,8 @@
 // names of this program's exact pattern whose process is gone (or whose id now belongs to a
 // process started after the name's time), only the staged names inside them, nothing through a
 // link, everything relative to the held temporary directory. A run that still lives keeps its
-// own; any failure leaves a directory as it is.
+// own. The killed run's children (the verifier, the engine) may still hold a file for a moment,
+// which is waited for as the clean-up waits; any other failure leaves a directory as it is.
 
 #include <string>
 
@@ -46,8 +47,12 @@ void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_vie
                        directory ? LogPart("it is no plain directory") : LogPart::os_error(directory.error())});
             continue;
         }
-        remove_staged_files(directory->get(), Patience(0), path);
-        const DWORD refused = delete_through_handle(directory->get());
+        const Patience patience(CLEANUP_PATIENCE_MS);
+        remove_staged_files(directory->get(), patience, path);
+        DWORD refused = ERROR_SUCCESS;
+        do {
+            refused = delete_through_handle(directory->get());
+        } while (worth_waiting(refused) && patience.wait());
         log_event("earlier runs",
                   {refused == ERROR_SUCCESS ? "removed " : "left ", path, refused == ERROR_SUCCESS ? "" : ": ",
                    refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});

@@ -63,34 +63,58 @@ Result<std::string> resolved_directory(const std::string& path) {
     return utf16_to_utf8(*usual);
 }
 
+// A directory above a new staging directory, opened to be held: as itself when it is a reparse
+// point, or followed through it.
+UniqueHandle open_held(const std::string& directory, DWORD reparse_flag) {
+    return UniqueHandle(os::CreateFileW(file_system_path(directory).c_str(), HOLD_ACCESS, HOLD_SHARING, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | reparse_flag, nullptr));
+}
+
+// True when the reparse point redirects a path to another place (a junction, a mount point, a
+// symbolic link), or when its tag cannot be read.
+bool redirects(HANDLE reparse_point) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return !os::GetFileInformationByHandleEx(reparse_point, FileAttributeTagInfo, &tag, sizeof tag) ||
+           IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
 // Every directory above a new staging directory, root first, held so that none can be renamed,
 // removed or replaced while the staging directory exists. One that is no directory is refused as a
 // staged package is. A reparse point still on the resolved path is a volume mounted in a folder
 // (or a link made since): its owner can point it elsewhere whatever is held, which gives an
 // unelevated process power over an elevated run that it does not otherwise have. An elevated run
-// refuses it; any other goes on.
+// refuses one that redirects a path; tags that redirect nothing (cloud-file placeholders, container
+// layers) pass, and any other run goes on. When the last of them, the temporary directory itself,
+// is a reparse point, the place it leads to is held as well and is the parent: the point itself is
+// nothing that a directory can be created in.
 Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) {
     const std::optional<std::vector<std::string>> ancestors = path_ancestors(staging_path);
     if (!ancestors) return fail(ErrorCode::InstallerPayloadLocked);
     std::vector<UniqueHandle> held;
-    held.reserve(ancestors->size());
+    held.reserve(ancestors->size() + 1);
     for (const std::string& directory : *ancestors) {
         // FILE_FLAG_OPEN_REPARSE_POINT opens a mount point or link itself, never its target.
-        UniqueHandle handle(os::CreateFileW(file_system_path(directory).c_str(), HOLD_ACCESS, HOLD_SHARING, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                            nullptr));
+        UniqueHandle handle = open_held(directory, FILE_FLAG_OPEN_REPARSE_POINT);
         if (!handle) return fail(missing_as_path_not_found(os::GetLastError()));
         const std::optional<FileFacts> facts = file_facts(handle.get());
         if (!facts) return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
-        if ((facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && is_elevated())) {
-            log_event("staging",
-                      {directory, (facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0
-                                      ? " is no directory"
-                                      : " is a link or mount point, which an elevated run does not stage below"});
+        const bool reparse_point = (facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if ((facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            log_event("staging", {directory, " is no directory"});
+            return fail(ErrorCode::InstallerPayloadLocked);
+        }
+        if (reparse_point && is_elevated() && redirects(handle.get())) {
+            log_event("staging", {directory, " is a link or mount point, which an elevated run does not stage below"});
             return fail(ErrorCode::InstallerPayloadLocked);
         }
         held.push_back(std::move(handle));
+        if (reparse_point && &directory == &ancestors->back()) {
+            UniqueHandle followed = open_held(directory, 0);
+            if (!followed) return fail(missing_as_path_not_found(os::GetLastError()));
+            if (!has_attributes(followed.get(), FILE_ATTRIBUTE_DIRECTORY, 0))
+                return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
+            held.push_back(std::move(followed));
+        }
     }
     return held;
 }
@@ -105,14 +129,6 @@ std::optional<UniqueHandle> duplicate(HANDLE handle) {
 
 }  // namespace
 
-StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
-    : path_(std::move(other.path_)),
-      name_(std::move(other.name_)),
-      id_(other.id_),
-      ancestors_(std::move(other.ancestors_)),
-      directory_(std::move(other.directory_)),
-      held_files_(std::move(other.held_files_)) {}
-
 namespace staging_internal {
 
 Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time) {
@@ -125,12 +141,13 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         std::string path = join_path(resolved, name);
         ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors, hold_ancestors(path));
         const HANDLE parent = ancestors.back().get();
-        const std::optional<UniqueSecurityDescriptor> security = private_directory_security(is_remote_volume(parent));
-        if (!security) return fail(last_os_error());
+        const std::expected<UniqueSecurityDescriptor, DWORD> security =
+            private_directory_security(is_remote_volume(parent));
+        if (!security) return fail(os_error(security.error()));
 
         // Created and opened in one step, inside the held parent: there is no instant at which
         // the directory exists and is not held.
-        const std::wstring wide_name = to_wide(name);
+        std::wstring wide_name = to_wide(name);
         auto directory = open_in_directory(
             parent, wide_name, {HOLD_ACCESS, HOLD_SHARING, FILE_CREATE, FILE_DIRECTORY_FILE, security->get()});
         if (!directory) {
@@ -139,11 +156,15 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
             log_event("staging", {path, " exists already: another name is tried"});
             continue;
         }
-        // Never fails on a handle just opened; if it did, the empty directory would stay, since
-        // nothing is deleted that is not known to be ours.
-        const std::optional<FileFacts> facts = file_facts(directory->get());
-        if (!facts) return fail(last_os_error());
-        StagingDirectory staging(std::move(path), wide_name, facts->id, std::move(ancestors), std::move(*directory));
+        // Fails on a handle just opened only when the system is in trouble. The directory is ours all
+        // the same (held since its first instant, nobody can have put another in its place) and goes
+        // with the failure, its identity unchecked: at worst the clean-up removes an empty directory
+        // of this run's own name that somebody put there in the instant before it.
+        const std::optional<FileId> id = file_identity(directory->get());
+        const DWORD identity_error = id ? DWORD{ERROR_SUCCESS} : os::GetLastError();
+        StagingDirectory staging(std::move(path), std::move(wide_name), id, std::move(ancestors),
+                                 std::move(*directory));
+        if (!id) return fail(os_error(identity_error));
         // Once a run for each temporary directory: what earlier runs left there does not grow back.
         static std::vector<std::string> swept;
         if (std::ranges::find(swept, resolved) == swept.end()) {
@@ -153,16 +174,20 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
 
         // The programs that get a staged file by path take none of MAX_PATH or more; the staging
         // directory's short form is theirs where the full path is too long. Where the volume keeps
-        // no short names, the run ends here, before anything is written (and the directory goes).
+        // no short names, the run ends here, before anything is written (and the directory goes),
+        // with the system's reason when the short form cannot be read.
         const std::u16string full = utf8_to_utf16(staging.path());
-        const auto short_form = [&staging]() -> std::optional<std::u16string> {
-            const std::optional<std::wstring> shortened = short_path(file_system_path(staging.path()));
-            if (!shortened) return std::nullopt;
-            return drive_or_unc_form(as_utf16(*shortened));
+        const auto short_form = [&staging]() -> std::expected<std::u16string, std::uint32_t> {
+            const std::expected<std::wstring, DWORD> shortened = short_path(file_system_path(staging.path()));
+            if (!shortened) return std::unexpected(shortened.error());
+            std::optional<std::u16string> usual = drive_or_unc_form(as_utf16(*shortened));
+            if (!usual) return std::unexpected(FILENAME_TOO_LONG);
+            return std::move(*usual);
         };
         const std::size_t longest_name = std::ranges::max(STAGED_FILE_NAMES, {}, &std::string_view::size).size();
-        const std::optional<std::u16string> handed = handed_directory_path(full, short_form, longest_name);
-        if (!handed) return fail(os_error(ERROR_FILENAME_EXCED_RANGE));
+        const std::expected<std::u16string, std::uint32_t> handed =
+            handed_directory_path(full, short_form, longest_name);
+        if (!handed) return fail(os_error(handed.error()));
         std::string handed_path = utf16_to_utf8(*handed);
         const bool shortened = *handed != full;
         log_event("staging", {"created ", staging.path_, shortened ? ", handed on in its short form " : "",

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,13 +59,11 @@ namespace staging_internal {
 // it removes the staged files and the directory again, silently.
 class StagingDirectory {
 public:
-    StagingDirectory(std::string path, std::wstring name, FileId id, std::vector<UniqueHandle> ancestors,
-                     UniqueHandle directory)
-        : path_(std::move(path)),
-          name_(std::move(name)),
-          id_(id),
-          ancestors_(std::move(ancestors)),
-          directory_(std::move(directory)) {}
+    // `id` is the directory's identity, which the clean-up checks before it deletes; without one
+    // (when it could not be read just after the creation) the clean-up deletes what it finds under
+    // the name, as long as that is an empty directory.
+    StagingDirectory(std::string path, std::wstring name, std::optional<FileId> id, std::vector<UniqueHandle> ancestors,
+                     UniqueHandle directory);
     StagingDirectory(StagingDirectory&& other) noexcept;
     StagingDirectory& operator=(StagingDirectory&&) = delete;
     StagingDirectory(const StagingDirectory&) = delete;
@@ -79,6 +78,10 @@ public:
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
 
+    // The clean-up, done now rather than at destruction; nothing is left to do afterwards. It
+    // allocates nothing unless there is a run log to write to.
+    void clean_up() noexcept;
+
 private:
     // Which path the directory is handed out by is known only once it exists.
     friend Result<StagingDirectory> staging_internal::create_staging_directory(
@@ -86,13 +89,17 @@ private:
 
     std::string path_;
     std::wstring name_;  // in its parent
-    FileId id_;
+    std::optional<FileId> id_;
     std::vector<UniqueHandle> ancestors_;  // root first
     UniqueHandle directory_;               // empty once moved from: nothing to clean up
     std::vector<ProtectedFile> held_files_;
 };
 
 [[nodiscard]] Result<StagingDirectory> create_staging_directory();
+
+// Cleans up every staging directory that exists, at once: for a run that has to end where it
+// stands, when memory has run out.
+void clean_up_staging_directories() noexcept;
 
 // The user's temporary directory with every link on its way followed, as staging uses it.
 [[nodiscard]] Result<std::string> resolved_temporary_directory();

@@ -5,6 +5,7 @@
 // their choosing for the directory names, and the read-back comparison on a file they prepared.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -43,13 +44,17 @@ private:
     ULONGLONG until_;
 };
 
+// Another process has the file or directory open (a scanner, say, which on Windows can also map a
+// file and so have its deletion refused as access denied), or its deletion waits for one to close.
+[[nodiscard]] bool worth_waiting(DWORD error);
+
 // Deletes each staged name inside `directory` and waits, while `patience` lasts, until the name is
 // gone. A link is deleted as itself. `where` names the directory in the run's log.
 void remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where);
 
-// Removes the directory `name` inside `parent` if it is still the one with `id`, once it is empty
-// and nobody else has it open, or until `patience` runs out.
-void remove_directory(HANDLE parent, std::wstring_view name, FileId id, const Patience& patience,
+// Removes the directory `name` inside `parent` if it is still the one with `id` (if known), once it
+// is empty and nobody else has it open, or until `patience` runs out.
+void remove_directory(HANDLE parent, std::wstring_view name, const std::optional<FileId>& id, const Patience& patience,
                       std::string_view where);
 
 // Removes what earlier runs that never reached their clean-up left in the temporary directory that

@@ -53,17 +53,17 @@ std::optional<StagingNameParts> parse_staging_directory_name(std::string_view na
     return parts;
 }
 
-std::optional<std::u16string> handed_directory_path(std::u16string_view full,
-                                                    const std::function<std::optional<std::u16string>()>& short_form,
-                                                    std::size_t longest_name) {
+std::expected<std::u16string, std::uint32_t> handed_directory_path(
+    std::u16string_view full, const std::function<std::expected<std::u16string, std::uint32_t>()>& short_form,
+    std::size_t longest_name) {
     // The directory, a separator, the name and the terminator.
     const auto fits = [longest_name](std::u16string_view directory) {
         return directory.size() + 1 + longest_name + 1 <= HANDED_PATH_LIMIT;
     };
     if (fits(full)) return std::u16string(full);
-    std::optional<std::u16string> shortened = short_form();
-    if (shortened && fits(*shortened)) return shortened;
-    return std::nullopt;
+    std::expected<std::u16string, std::uint32_t> shortened = short_form();
+    if (!shortened || fits(*shortened)) return shortened;
+    return std::unexpected(FILENAME_TOO_LONG);
 }
 
 }  // namespace mirel

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <optional>
 #include <string>
@@ -38,11 +39,15 @@ struct StagingNameParts {
 // terminator included.
 inline constexpr std::size_t HANDED_PATH_LIMIT = 260;
 
+// ERROR_FILENAME_EXCED_RANGE: the name is too long.
+inline constexpr std::uint32_t FILENAME_TOO_LONG = 206;
+
 // The form of a staging directory's path to hand to other programs, in UTF-16 units: `full` when
 // a file name of `longest_name` units inside it stays under the limit, else its short form (asked
-// for only then; none where the volume keeps no short names) when that does; none when neither does.
-[[nodiscard]] std::optional<std::u16string> handed_directory_path(
-    std::u16string_view full, const std::function<std::optional<std::u16string>()>& short_form,
+// for only then) when that does. The short form's own error when it cannot be had; otherwise, when
+// neither fits (a volume that keeps no short names gives the full path again), FILENAME_TOO_LONG.
+[[nodiscard]] std::expected<std::u16string, std::uint32_t> handed_directory_path(
+    std::u16string_view full, const std::function<std::expected<std::u16string, std::uint32_t>()>& short_form,
     std::size_t longest_name);
 
 }  // namespace mirel

@@ -32,6 +32,22 @@ public:
         });
         return true;
     }
+    // Maps the file into memory, as a scanner may: the system then refuses its deletion (access
+    // denied) until the view is gone.
+    bool map(const std::string& path, DWORD milliseconds) {
+        const UniqueHandle file(::CreateFileW(to_wide(path).c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        const UniqueHandle mapping(file ? ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr)
+                                        : nullptr);
+        void* view = mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
+        if (view == nullptr) return false;
+        threads_.emplace_back([view, milliseconds] {
+            ::Sleep(milliseconds);
+            ::UnmapViewOfFile(view);
+        });
+        return true;
+    }
     ~LateReader() {
         for (std::thread& thread : threads_) thread.join();
     }
@@ -82,6 +98,11 @@ TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
              ASSERT_TRUE(reader.hold(staging.path() + "\\en.msi", ALL_SHARING, 300));
              ASSERT_TRUE(reader.hold(staging.path() + "\\tr.msi", ALL_SHARING, 600));
          }},
+        {"a scanner mapping a package, which makes its deletion refused as access denied",
+         [&](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(reader.map(staging.path() + "\\en.msi", 300));
+         }},
         // Opened the usual way (reading, no delete sharing), which the held directory lets in, and
         // kept open into the clean-up, which has to wait for it.
         {"a file manager with the directories open",
@@ -107,6 +128,7 @@ TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
 // A run ended from outside leaves its directories; the next staging directory made in the same
 // temporary directory takes away those whose process has gone, and nothing else.
 TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
+    LateReader reader;
     const std::string pid = std::to_string(::GetCurrentProcessId());
     FILETIME now{};
     ::GetSystemTimePreciseAsFileTime(&now);
@@ -117,8 +139,10 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
         const char* why;
         std::string name;
         Left left;
+        bool held = false;  // a file still open in the killed run's child for a moment
     } cases[] = {
         {"no such process", "MirelSetup-4294967295-1700000000000000000-0", Left::Nothing},
+        {"a child of the run still holds a file", "MirelSetup-4294967295-1700000000000000200-0", Left::Nothing, true},
         {"its id now belongs to a process started later", "MirelSetup-" + pid + "-1700000000000000000-3",
          Left::Nothing},
         {"a file of another name stays, with the directory", "MirelSetup-4294967295-1700000000000000100-0",
@@ -136,6 +160,10 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
         }
         if (c.left == Left::Foreign) {
             ASSERT_TRUE(write_file(directory + "\\setup.log", bytes));
+        }
+        if (c.held) {
+            ASSERT_TRUE(
+                reader.hold(directory + "\\en.msi", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 300));
         }
     }
     std::string own;

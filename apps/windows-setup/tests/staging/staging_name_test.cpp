@@ -51,7 +51,7 @@ TEST(StagingName, HandsOutTheFullPathOrTheShortFormBelowTheLimit) {
     const std::u16string over_limit(248, u'a');
     const std::u16string short_form = u"C:\\PROGRA~1\\MIRELS~1";
     int asked = 0;
-    const auto shortened = [&](std::optional<std::u16string> form) {
+    const auto shortened = [&](std::expected<std::u16string, std::uint32_t> form) {
         return [&asked, form] {
             ++asked;
             return form;
@@ -60,8 +60,11 @@ TEST(StagingName, HandsOutTheFullPathOrTheShortFormBelowTheLimit) {
     EXPECT_EQ(handed_directory_path(at_limit, shortened(short_form), 11), at_limit);
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(handed_directory_path(over_limit, shortened(short_form), 11), short_form);
-    EXPECT_FALSE(handed_directory_path(over_limit, shortened(std::nullopt), 11).has_value());
-    EXPECT_FALSE(handed_directory_path(over_limit, shortened(over_limit), 11).has_value());
+    // A short form that cannot be read gives the system's reason (an ancestor that may be passed
+    // but not listed: access denied), not "too long".
+    EXPECT_EQ(handed_directory_path(over_limit, shortened(std::unexpected(5u)), 11).error(), 5u);
+    // Without short names the full form comes back, too long.
+    EXPECT_EQ(handed_directory_path(over_limit, shortened(over_limit), 11).error(), FILENAME_TOO_LONG);
 }
 
 }  // namespace
