@@ -35,6 +35,9 @@ std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLA
 // NtCreateFile relative to `root`; an empty name opens `root`'s own file once more. It allocates
 // nothing, so that the clean-up can still run when memory has run out.
 std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, const RelativeOpen& how) {
+    // Without the translation of its status, a failure could not be told from another: an open
+    // without it fails at once, before anything is created, rather than in a clean-up.
+    if (!os::RtlNtStatusToDosError.available()) return std::unexpected(DWORD{ERROR_PROC_NOT_FOUND});
     UNICODE_STRING object_name{};
     // The system only reads the name.
     object_name.Buffer = const_cast<wchar_t*>(name.data());

@@ -143,10 +143,9 @@ public:
         return function_(arguments...);
     }
 
-    // True when the system has it (looked up once).
+    // True when the system has it. Found once; a lookup that failed is tried again at the next call.
     [[nodiscard]] bool available() {
-        if (!looked_up_) {
-            looked_up_ = true;
+        if (function_ == nullptr) {
             // Through a generic function pointer, which -Wcast-function-type accepts.
             function_ = reinterpret_cast<Result (*)(Arguments...)>(
                 reinterpret_cast<void (*)()>(system_export(library_, name_)));
@@ -158,7 +157,6 @@ private:
     const wchar_t* library_;
     const char* name_;
     Result missing_;
-    bool looked_up_ = false;
     Result (*function_)(Arguments...) = nullptr;
 };
 
