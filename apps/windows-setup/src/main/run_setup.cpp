@@ -35,9 +35,9 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
 
     const InstallerOutcome outcome = installer_outcome(exit_code);
     const bool failed = outcome == InstallerOutcome::Failed && !engine_log.empty();
-    log_event("engine",
-              {"exit code ", exit_code, ": ", outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
-               failed ? engine_log : "", failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
+    log_event("engine", {"exit code ", exit_code, ": ", outcome_text(outcome),
+                         failed ? "; the engine's own reason is in " : "", failed ? LogPart(engine_log) : LogPart(""),
+                         failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
     TextKey question_key = TextKey::launchQuestion;
     switch (outcome) {
         case InstallerOutcome::Installed: break;
