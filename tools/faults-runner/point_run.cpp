@@ -113,6 +113,9 @@ public:
             for (const PROCESSENTRY32W& process : listed) {
                 const DWORD id = process.th32ProcessID;
                 const DWORD parent = process.th32ParentProcessID;
+                // A process that is still starting has no name in the list yet.
+                if (const auto known = children_.find(id); known != children_.end() && known->second.name.empty())
+                    known->second.name = td::narrow(process.szExeFile);
                 if (id == root_id_ || children_.contains(id) || (parent != root_id_ && !children_.contains(parent)))
                     continue;
                 const HANDLE handle =
@@ -128,11 +131,13 @@ public:
         }
     }
 
-    // Every one seen so far, by name.
-    [[nodiscard]] std::vector<std::string> names() const {
-        std::vector<std::string> all;
-        for (const auto& [id, child] : children_) all.push_back(child.name);
-        return all;
+    // Those that still run, by name.
+    [[nodiscard]] std::vector<std::string> running() const {
+        std::vector<std::string> names;
+        for (const auto& [id, child] : children_) {
+            if (::WaitForSingleObject(child.handle, 0) == WAIT_TIMEOUT) names.push_back(child.name);
+        }
+        return names;
     }
 
     // Waits until all have ended. Those that still run at the end are named, with their windows,
@@ -180,8 +185,8 @@ struct Observation {
     std::vector<std::wstring> failure_texts;  // of the failure boxes answered
     bool mode_chosen = false;
     bool launch_answered = false;
-    std::vector<std::string> unexpected;  // windows that such a run never shows, each closed
-    std::vector<std::string> children;
+    std::vector<std::string> unexpected;     // windows that such a run never shows, each closed
+    std::vector<std::string> outlived;       // what it started that still ran when it had ended
     std::vector<std::string> children_left;  // still running long after the run, and ended then
 };
 
@@ -307,8 +312,9 @@ Observation drive(RunKind run, const std::wstring& setup, const PointPlace& plac
         }
     }
     if (run == RunKind::Validation) seen.standard_error = program.standard_error();
+    descendants.refresh();
+    seen.outlived = descendants.running();
     seen.children_left = descendants.wait(CHILDREN_TIMEOUT_MS);
-    seen.children = descendants.names();
     return seen;
 }
 
@@ -403,6 +409,7 @@ Verdict judge(RunKind run, std::string_view function, const After& after, const 
     std::string kind;
     add_run_problems(seen, problems);
     if (seen.exit_code) notes.push_back("exit " + exit_text(*seen.exit_code));
+    if (!seen.outlived.empty()) notes.push_back("outlived by " + join(seen.outlived, ", "));
     if (seen.exit_code == 1u) {
         kind = "clear-error";
         std::wstring text;
@@ -463,7 +470,7 @@ Verdict judge_kill(const std::wstring& setup, const PointPlace& place, const Aft
                                                  : "did not end when killed");
     }
     notes.push_back("exit " + (killed.seen.exit_code ? exit_text(*killed.seen.exit_code) : "none"));
-    if (!killed.seen.children.empty()) notes.push_back("waited for " + join(killed.seen.children, ", "));
+    if (!killed.seen.outlived.empty()) notes.push_back("outlived by " + join(killed.seen.outlived, ", "));
     const Observation next = drive(RunKind::Validation, setup, place, L"");
     if (!next.start_failure.empty()) return {"rig-fault", "next run: " + next.start_failure};
     add_run_problems(next, problems, "next run: ");
