@@ -409,7 +409,6 @@ Verdict judge(RunKind run, std::string_view function, const After& after, const 
     std::string kind;
     add_run_problems(seen, problems);
     if (seen.exit_code) notes.push_back("exit " + exit_text(*seen.exit_code));
-    if (!seen.outlived.empty()) notes.push_back("outlived by " + join(seen.outlived, ", "));
     if (seen.exit_code == 1u) {
         kind = "clear-error";
         std::wstring text;
@@ -430,6 +429,9 @@ Verdict judge(RunKind run, std::string_view function, const After& after, const 
             notes.push_back(quoted(trimmed(text)));
         }
         if (after.installed) notes.push_back("the product is installed");
+        // Whether the application a successful run started is still up when the run ends is a
+        // race, so only a failed run names what outlived it.
+        if (!seen.outlived.empty()) notes.push_back("outlived by " + join(seen.outlived, ", "));
     } else if (seen.exit_code == 0u) {
         kind = "sound-success";
         if (!seen.failure_texts.empty())
