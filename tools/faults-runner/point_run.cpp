@@ -510,7 +510,11 @@ void finish(const PointPlace& place, Verdict& verdict) {
 }  // namespace
 
 PointPlace point_place(const std::wstring& work_directory, std::size_t number) {
-    const std::wstring root = work_directory + L"\\p" + std::to_wstring(number);
+    // Of one length for every point and for the counted run: the program's allocations follow the
+    // length of its paths, and a point is the Nth allocation of the counted run.
+    std::wstring digits = std::to_wstring(number);
+    digits.insert(0, digits.size() < 5 ? 5 - digits.size() : 0, L'0');
+    const std::wstring root = work_directory + L"\\p" + digits;
     return {root, root + L"\\temp", root + L"\\scratch"};
 }
 
