@@ -282,7 +282,10 @@ Observation drive(RunKind run, const std::wstring& setup, const PointPlace& plac
         case RunKind::Update: request.arguments = {L"--update", L"--wait-pid=4294967295", log}; break;
         case RunKind::Interactive: request.arguments = {log}; break;
     }
-    request.environment = {{L"TMP", place.temp}, {L"TEMP", place.temp}};
+    // The stand-in verifier appends each verdict with its reason there, which explains a refused
+    // signature.
+    request.environment = {
+        {L"TMP", place.temp}, {L"TEMP", place.temp}, {L"MIREL_TEST_VERIFIER_LOG", place.scratch + L"\\verifier.log"}};
     if (fault.empty()) {
         request.removed_environment.emplace_back(L"MIREL_FAULT");
     } else {
@@ -498,13 +501,14 @@ std::optional<std::string> prepare(const PointPlace& place) {
     return std::nullopt;
 }
 
-// After a run: the product removed, the place removed (its log and the seam's report kept when
-// the run was unsound, to be read).
+// After a run: the product removed, the temporary directory removed. The scratch directory stays
+// (the run's log, the engine's, the verifier's and the seam's report: a few kilobytes) until the
+// next sweep, to tell what happened at any point.
 void finish(const PointPlace& place, Verdict& verdict) {
     if (!uninstall(ENGLISH_PRODUCT) || !uninstall(TURKISH_PRODUCT)) {
         verdict.detail += "; rig: the sample product could not be removed after the run";
     }
-    wt::remove_tree(verdict.kind == "unsound" ? place.temp : place.root);
+    wt::remove_tree(place.temp);
 }
 
 }  // namespace
