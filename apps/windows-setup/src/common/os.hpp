@@ -190,48 +190,35 @@ MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
 // The loaded functions: their library, and what they give when the library or the export is
 // missing. Native calls and bcrypt return an NTSTATUS, msi.dll a Windows error (MsiEvaluateConditionW
 // a condition result), the task dialog an HRESULT.
-inline constinit Loaded<decltype(::NtCreateFile)> NtCreateFile{L"ntdll.dll", "NtCreateFile", PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::NtQueryVolumeInformationFile)> NtQueryVolumeInformationFile{
-    L"ntdll.dll", "NtQueryVolumeInformationFile", PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::RtlNtStatusToDosError)> RtlNtStatusToDosError{L"ntdll.dll", "RtlNtStatusToDosError",
-                                                                                 ERROR_MR_MID_NOT_FOUND};
+#define MIREL_OS_LOADED(X)                                                            \
+    X(L"ntdll.dll", NtCreateFile, PROCEDURE_MISSING)                                  \
+    X(L"ntdll.dll", NtQueryVolumeInformationFile, PROCEDURE_MISSING)                  \
+    X(L"ntdll.dll", RtlNtStatusToDosError, ERROR_MR_MID_NOT_FOUND)                    \
+    X(L"comctl32.dll", TaskDialogIndirect, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))  \
+    X(L"msi.dll", MsiOpenDatabaseW, ERROR_PROC_NOT_FOUND)                             \
+    X(L"msi.dll", MsiDatabaseOpenViewW, ERROR_PROC_NOT_FOUND)                         \
+    X(L"msi.dll", MsiViewExecute, ERROR_PROC_NOT_FOUND)                               \
+    X(L"msi.dll", MsiViewFetch, ERROR_PROC_NOT_FOUND)                                 \
+    X(L"msi.dll", MsiRecordGetStringW, ERROR_PROC_NOT_FOUND)                          \
+    X(L"msi.dll", MsiRecordReadStream, ERROR_PROC_NOT_FOUND)                          \
+    X(L"msi.dll", MsiOpenPackageExW, ERROR_PROC_NOT_FOUND)                            \
+    X(L"msi.dll", MsiSetPropertyW, ERROR_PROC_NOT_FOUND)                              \
+    X(L"msi.dll", MsiEvaluateConditionW, MSICONDITION_ERROR)                          \
+    X(L"msi.dll", MsiGetProductInfoW, ERROR_PROC_NOT_FOUND)                           \
+    X(L"msi.dll", MsiCloseHandle, ERROR_PROC_NOT_FOUND)                               \
+    X(L"msi.dll", MsiCloseAllHandles, 0)                                              \
+    X(L"bcrypt.dll", BCryptOpenAlgorithmProvider, PROCEDURE_MISSING)                  \
+    X(L"bcrypt.dll", BCryptCloseAlgorithmProvider, PROCEDURE_MISSING)                 \
+    X(L"bcrypt.dll", BCryptCreateHash, PROCEDURE_MISSING)                             \
+    X(L"bcrypt.dll", BCryptHashData, PROCEDURE_MISSING)                               \
+    X(L"bcrypt.dll", BCryptFinishHash, PROCEDURE_MISSING)                             \
+    X(L"bcrypt.dll", BCryptDestroyHash, PROCEDURE_MISSING)
+#define MIREL_OS_LOAD(library, name, missing) \
+    inline constinit Loaded<decltype(::name)> name{library, #name, missing};
+MIREL_OS_LOADED(MIREL_OS_LOAD)
+#undef MIREL_OS_LOAD
 inline constinit Loaded<RtlGetVersionFunction> RtlGetVersion{L"ntdll.dll", "RtlGetVersion", PROCEDURE_MISSING};
 // Missing before Windows 10 build 20348 (and under Wine): GetTempPathW is the fallback.
 inline constinit Loaded<GetTempPath2WFunction> GetTempPath2W{L"kernel32.dll", "GetTempPath2W", 0};
-inline constinit Loaded<decltype(::TaskDialogIndirect)> TaskDialogIndirect{L"comctl32.dll", "TaskDialogIndirect",
-                                                                           HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)};
-
-inline constinit Loaded<decltype(::MsiOpenDatabaseW)> MsiOpenDatabaseW{L"msi.dll", "MsiOpenDatabaseW",
-                                                                       ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiDatabaseOpenViewW)> MsiDatabaseOpenViewW{L"msi.dll", "MsiDatabaseOpenViewW",
-                                                                               ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiViewExecute)> MsiViewExecute{L"msi.dll", "MsiViewExecute", ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiViewFetch)> MsiViewFetch{L"msi.dll", "MsiViewFetch", ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiRecordGetStringW)> MsiRecordGetStringW{L"msi.dll", "MsiRecordGetStringW",
-                                                                             ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiRecordReadStream)> MsiRecordReadStream{L"msi.dll", "MsiRecordReadStream",
-                                                                             ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiOpenPackageExW)> MsiOpenPackageExW{L"msi.dll", "MsiOpenPackageExW",
-                                                                         ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiSetPropertyW)> MsiSetPropertyW{L"msi.dll", "MsiSetPropertyW",
-                                                                     ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiEvaluateConditionW)> MsiEvaluateConditionW{L"msi.dll", "MsiEvaluateConditionW",
-                                                                                 MSICONDITION_ERROR};
-inline constinit Loaded<decltype(::MsiGetProductInfoW)> MsiGetProductInfoW{L"msi.dll", "MsiGetProductInfoW",
-                                                                           ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiCloseHandle)> MsiCloseHandle{L"msi.dll", "MsiCloseHandle", ERROR_PROC_NOT_FOUND};
-inline constinit Loaded<decltype(::MsiCloseAllHandles)> MsiCloseAllHandles{L"msi.dll", "MsiCloseAllHandles", 0};
-
-inline constinit Loaded<decltype(::BCryptOpenAlgorithmProvider)> BCryptOpenAlgorithmProvider{
-    L"bcrypt.dll", "BCryptOpenAlgorithmProvider", PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::BCryptCloseAlgorithmProvider)> BCryptCloseAlgorithmProvider{
-    L"bcrypt.dll", "BCryptCloseAlgorithmProvider", PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::BCryptCreateHash)> BCryptCreateHash{L"bcrypt.dll", "BCryptCreateHash",
-                                                                       PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::BCryptHashData)> BCryptHashData{L"bcrypt.dll", "BCryptHashData", PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::BCryptFinishHash)> BCryptFinishHash{L"bcrypt.dll", "BCryptFinishHash",
-                                                                       PROCEDURE_MISSING};
-inline constinit Loaded<decltype(::BCryptDestroyHash)> BCryptDestroyHash{L"bcrypt.dll", "BCryptDestroyHash",
-                                                                         PROCEDURE_MISSING};
 
 }  // namespace mirel::os
