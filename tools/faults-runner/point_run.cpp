@@ -267,16 +267,18 @@ std::wstring log_path(const PointPlace& place) {
 }
 
 // Runs the program once, as `run` runs it, with MIREL_FAULT set to `fault` (none when empty), and
-// answers it until it ends; then waits for what it started.
-Observation drive(RunKind run, const std::wstring& setup, const PointPlace& place, const std::wstring& fault) {
+// answers it until it ends; then waits for what it started. A validation run writes a log only
+// when `validation_log` names one (the run after a kill, whose refusal must be explainable).
+Observation drive(RunKind run, const std::wstring& setup, const PointPlace& place, const std::wstring& fault,
+                  const std::wstring& validation_log = L"") {
     Observation seen;
     td::LaunchRequest request;
     request.program = setup;
     const std::wstring log = L"--log=" + log_path(place);
     switch (run) {
         case RunKind::Validation:
-            // The shipped default: no log.
             request.arguments = {L"--validate"};
+            if (!validation_log.empty()) request.arguments.push_back(L"--log=" + validation_log);
             request.capture_standard_error = true;
             break;
         case RunKind::Update: request.arguments = {L"--update", L"--wait-pid=4294967295", log}; break;
@@ -476,7 +478,7 @@ Verdict judge_kill(const std::wstring& setup, const PointPlace& place, const Aft
     }
     notes.push_back("exit " + (killed.seen.exit_code ? exit_text(*killed.seen.exit_code) : "none"));
     if (!killed.seen.outlived.empty()) notes.push_back("outlived by " + join(killed.seen.outlived, ", "));
-    const Observation next = drive(RunKind::Validation, setup, place, L"");
+    const Observation next = drive(RunKind::Validation, setup, place, L"", place.scratch + L"\\next-run.log");
     if (!next.start_failure.empty()) return {"rig-fault", "next run: " + next.start_failure};
     add_run_problems(next, problems, "next run: ");
     if (next.exit_code && *next.exit_code != 0) {
@@ -522,7 +524,9 @@ PointPlace point_place(const std::wstring& work_directory, std::size_t number) {
     return {root, root + L"\\temp", root + L"\\scratch"};
 }
 
-Verdict run_point(const Point& point, const std::wstring& setup, const PointPlace& place) {
+namespace {
+
+Verdict run_point_once(const Point& point, const std::wstring& setup, const PointPlace& place) {
     if (const std::optional<std::string> problem = prepare(place)) return {"rig-fault", *problem};
     const std::wstring report = place.scratch + L"\\seam.txt";
     const std::string call = point.function + " " + std::to_string(point.call);
@@ -533,6 +537,32 @@ Verdict run_point(const Point& point, const std::wstring& setup, const PointPlac
                          ? judge_kill(setup, place, after)
                          : judge(point.run, point.kill ? "" : point.function, after, place);
     finish(place, result);
+    return result;
+}
+
+// Wine now and then refuses a process start with ERROR_INTERNAL_ERROR, which Windows gives no
+// process start; the logs of the point's runs show it.
+bool met_wine_internal_error(const PointPlace& place) {
+    for (const wchar_t* log : {L"\\run.log", L"\\next-run.log"}) {
+        if (wt::read_file(place.scratch + log).find("(os error 1359)") != std::string::npos) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// An unsound point whose logs show Wine's internal error is run once more, and says so; the first
+// try's logs stay beside it. No other point is ever run again.
+Verdict run_point(const Point& point, const std::wstring& setup, const PointPlace& place) {
+    Verdict result = run_point_once(point, setup, place);
+    if (result.kind != "unsound" || !met_wine_internal_error(place)) return result;
+    const std::wstring first = place.root + L"-first";
+    wt::remove_tree(first);
+    if (!::MoveFileW(place.scratch.c_str(), first.c_str())) return result;
+    const std::string refused = result.detail;
+    result = run_point_once(point, setup, place);
+    result.detail += "; run again after Wine's internal error (os error 1359) at the first try (" + refused +
+                     "; its logs in " + td::narrow(first) + ")";
     return result;
 }
 
