@@ -12,8 +12,10 @@
 namespace mirel {
 namespace {
 
-// How often a child whose output is read is looked at.
-constexpr DWORD OUTPUT_POLL_MS = 10;
+// How often a child whose output is read is looked at. Its pipe holds all that is kept of the
+// output, so only a child that writes more waits for the next look. Looking every 10 ms made a
+// validation run with a log about 3% slower under Wine.
+constexpr DWORD OUTPUT_POLL_MS = 100;
 
 bool is_handle(HANDLE handle) {
     return !HandleTraits::is_empty(handle);
@@ -106,7 +108,8 @@ Result<std::uint32_t> run_child_and_wait(const ChildStart& child) {
     if (child.output != nullptr) {
         // Inheritable, but only the writing end is on the child's list of handles to inherit.
         SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-        if (!os::CreatePipe(output_read.put(), output_write.put(), &inheritable, 0)) return fail(last_os_error());
+        if (!os::CreatePipe(output_read.put(), output_write.put(), &inheritable, CHILD_OUTPUT_LIMIT))
+            return fail(last_os_error());
         inherited.push_back(output_write.get());
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         startup.StartupInfo.hStdInput = nullptr;
