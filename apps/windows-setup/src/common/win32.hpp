@@ -2,8 +2,8 @@
 
 // The one home of the program's plain Win32 tasks: text at the call boundary, handle owners,
 // operating-system error texts, grow-the-buffer string calls, file-system path forms, whole-buffer
-// writes and read-back comparisons. The
-// subsystems keep their rules and the order of their steps; the calls live here.
+// writes and read-back comparisons. The subsystems keep their rules and the order of their steps;
+// the calls live here.
 
 #include <algorithm>
 #include <array>
