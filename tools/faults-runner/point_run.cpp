@@ -513,19 +513,6 @@ void finish(const PointPlace& place, Verdict& verdict) {
     wt::remove_tree(place.temp);
 }
 
-}  // namespace
-
-PointPlace point_place(const std::wstring& work_directory, std::size_t number) {
-    // Of one length for every point and for the counted run: the program's allocations follow the
-    // length of its paths, and a point is the Nth allocation of the counted run.
-    std::wstring digits = std::to_wstring(number);
-    digits.insert(0, digits.size() < 5 ? 5 - digits.size() : 0, L'0');
-    const std::wstring root = work_directory + L"\\p" + digits;
-    return {root, root + L"\\temp", root + L"\\scratch"};
-}
-
-namespace {
-
 Verdict run_point_once(const Point& point, const std::wstring& setup, const PointPlace& place) {
     if (const std::optional<std::string> problem = prepare(place)) return {"rig-fault", *problem};
     const std::wstring report = place.scratch + L"\\seam.txt";
@@ -550,6 +537,15 @@ bool met_wine_internal_error(const PointPlace& place) {
 }
 
 }  // namespace
+
+PointPlace point_place(const std::wstring& work_directory, std::size_t number) {
+    // Of one length for every point and for the counted run: the program's allocations follow the
+    // length of its paths, and a point is the Nth allocation of the counted run.
+    std::wstring digits = std::to_wstring(number);
+    digits.insert(0, digits.size() < 5 ? 5 - digits.size() : 0, L'0');
+    const std::wstring root = work_directory + L"\\p" + digits;
+    return {root, root + L"\\temp", root + L"\\scratch"};
+}
 
 // An unsound point whose logs show Wine's internal error is run once more, and says so; the first
 // try's logs stay beside it. No other point is ever run again.
