@@ -29,6 +29,16 @@ function(mirel_windows_options target)
   target_link_options(${target} PRIVATE -static -municode -Wl,--no-insert-timestamp)
 endfunction()
 
+# mirel_run_from_swap(TARGET): the setup program's image gets the "run from swap" flags for
+# removable media and network shares after linking, before anything signs it (ld has no option for
+# them; cmake/run_from_swap.py says why they are wanted). The step rewrites the linked file in place.
+function(mirel_run_from_swap target)
+  find_program(MIREL_PYTHON python3 REQUIRED)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${MIREL_PYTHON} ${PROJECT_SOURCE_DIR}/cmake/run_from_swap.py $<TARGET_FILE:${target}>
+                     VERBATIM)
+endfunction()
+
 # mirel_library(NAME [WINDOWS] SOURCES ... [DEPS ...])
 # A library of the pure tier, or with WINDOWS one of the Windows tier (skipped natively).
 function(mirel_library name)
@@ -37,7 +47,7 @@ function(mirel_library name)
     return()
   endif()
   add_library(${name} STATIC ${arg_SOURCES})
-  target_include_directories(${name} PUBLIC ${MIREL_SOURCE_ROOT})
+  target_include_directories(${name} PUBLIC ${MIREL_SOURCE_ROOT} ${MIREL_GENERATED_INCLUDE})
   target_link_libraries(${name} PUBLIC ${arg_DEPS})
   mirel_warnings(${name})
   mirel_product_options(${name})

@@ -12,10 +12,12 @@
 #include "common/ui_language.hpp"
 #include "inspection/package_queries.hpp"
 #include "install/installer.hpp"
+#include "mirel_version.h"
 
 namespace mirel {
 
-inline constexpr std::string_view SETUP_VERSION = "0.1.58";
+// The build's version (VERSION, or the one a build names); the packages carry exactly this text.
+inline constexpr std::string_view SETUP_VERSION = MIREL_VERSION_TEXT;
 
 // The "ProductLanguage" that the package of `language` must carry: "1033" or "1055".
 [[nodiscard]] std::string_view expected_product_language(UiLanguage language);

@@ -71,7 +71,7 @@ FakePackage sound_package(UiLanguage language = UiLanguage::English) {
     FakePackage package;
     const bool turkish = language == UiLanguage::Turkish;
     package.answer(LANGUAGE_QUERY, {turkish ? "1055" : "1033"});
-    package.answer(VERSION_QUERY, {"0.1.58"});
+    package.answer(VERSION_QUERY, {std::string(SETUP_VERSION)});
     package.answer(CODE_QUERY, {"{6C0C5A2E-0C4B-4E43-9F55-3D8A6C7D2B11}"});
     package.answer(LAUNCH_TEXT_QUERY, {turkish ? "Mirel'ı başlat" : "Launch Mirel"});
     package.answer(EVENT_QUERY, {std::string(EVENT_CONDITION)});
@@ -114,15 +114,17 @@ TEST(CheckIdentity, LanguageAndVersionMustMatchExactly) {
         std::string language;
         std::string version;
     };
+    const std::string version(SETUP_VERSION);
     const Case cases[] = {
-        {UiLanguage::Turkish, "1033", "0.1.58"},  // an English package in the Turkish slot
-        {UiLanguage::English, "1055", "0.1.58"},
-        {UiLanguage::English, "1033,1055", "0.1.58"},  // both languages listed
-        {UiLanguage::English, " 1033", "0.1.58"},
-        {UiLanguage::English, "01033", "0.1.58"},   // same number, other text
-        {UiLanguage::English, "1033", "0.1.58.0"},  // a fourth version part
-        {UiLanguage::English, "1033", "0.1.59"},
-        {UiLanguage::English, "1033", "0.1.58 "},
+        {UiLanguage::Turkish, "1033", version},  // an English package in the Turkish slot
+        {UiLanguage::English, "1055", version},
+        {UiLanguage::English, "1033,1055", version},  // both languages listed
+        {UiLanguage::English, " 1033", version},
+        {UiLanguage::English, "01033", version},        // same number, other text
+        {UiLanguage::English, "1033", version + ".0"},  // a fourth version part
+        {UiLanguage::English, "1033", version + "1"},   // another build number
+        {UiLanguage::English, "1033", "0" + version},   // same numbers, other text
+        {UiLanguage::English, "1033", version + " "},
         {UiLanguage::English, "1033", ""},
     };
     for (const Case& c : cases) {
