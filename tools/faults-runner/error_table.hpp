@@ -79,6 +79,7 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     // Modules, resources, texts and windows.
     {"SetDefaultDllDirectories", ERROR_INVALID_PARAMETER},
     {"GetModuleHandleW", ERROR_MOD_NOT_FOUND},
+    {"GetModuleHandleExW", ERROR_MOD_NOT_FOUND},
     {"LoadLibraryExW", ERROR_MOD_NOT_FOUND},
     {"GetProcAddress", ERROR_PROC_NOT_FOUND},
     {"LoadIconW", ERROR_RESOURCE_TYPE_NOT_FOUND},

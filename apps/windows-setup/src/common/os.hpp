@@ -54,6 +54,7 @@
     X(GetFinalPathNameByHandleW, 0)                                \
     X(GetFullPathNameW, 0)                                         \
     X(GetHandleInformation, FALSE)                                 \
+    X(GetModuleHandleExW, FALSE)                                   \
     X(GetModuleHandleW, nullptr)                                   \
     X(GetProcAddress, nullptr)                                     \
     X(GetProcessTimes, FALSE)                                      \
@@ -117,8 +118,10 @@ inline constexpr NTSTATUS PROCEDURE_MISSING = static_cast<NTSTATUS>(0xC000007A);
 using RtlGetVersionFunction = NTSTATUS WINAPI(PRTL_OSVERSIONINFOW);
 using GetTempPath2WFunction = DWORD WINAPI(DWORD, LPWSTR);
 
-// The address of `name` in `library`, loaded from the system directory; null when either is missing.
-[[nodiscard]] FARPROC system_export(const wchar_t* library, const char* name) noexcept;
+// The address of `name` in `library`, loaded from the system directory unless `load` is false and
+// the process has not loaded it yet; null when either is missing. A library found already loaded
+// is pinned, so that nothing can unload it from under the address.
+[[nodiscard]] FARPROC system_export(const wchar_t* library, const char* name, bool load = true) noexcept;
 
 // A function of a DLL that the program does not import, found at its first call.
 template <typename Function>
@@ -144,16 +147,20 @@ public:
     }
 
     // True when the system has it. Found once; a lookup that failed is tried again at the next call.
-    [[nodiscard]] bool available() {
+    [[nodiscard]] bool available() { return find(true); }
+    // The same, but false rather than loading its library when the process has not loaded it.
+    [[nodiscard]] bool available_if_loaded() { return find(false); }
+
+private:
+    bool find(bool load) {
         if (function_ == nullptr) {
             // Through a generic function pointer, which -Wcast-function-type accepts.
             function_ = reinterpret_cast<Result (*)(Arguments...)>(
-                reinterpret_cast<void (*)()>(system_export(library_, name_)));
+                reinterpret_cast<void (*)()>(system_export(library_, name_, load)));
         }
         return function_ != nullptr;
     }
 
-private:
     const wchar_t* library_;
     const char* name_;
     Result missing_;

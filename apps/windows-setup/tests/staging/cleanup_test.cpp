@@ -209,6 +209,23 @@ TEST_F(StagingCleanUp, TouchesNothingButItsOwnNamesInsideTheDirectory) {
     remove_tree(path);
 }
 
+// When memory runs out, Windows Installer's handles are closed before the clean-up only if the run
+// has loaded msi.dll: loading it then would cost memory that is gone. And a library that the
+// program finds already loaded is pinned, so that whoever loaded it cannot unload it under a
+// function the program has found in it.
+TEST(SystemFunctions, AreLookedUpWithoutLoadingTheirLibraryAndKeepItLoadedOnceFound) {
+    constexpr const wchar_t* LIBRARY = L"wtsapi32.dll";
+    ASSERT_EQ(::GetModuleHandleW(LIBRARY), nullptr) << "the test process has loaded it already";
+    os::Loaded<BOOL WINAPI(ULONG, PHANDLE)> function{LIBRARY, "WTSQueryUserToken", FALSE};
+    EXPECT_FALSE(function.available_if_loaded());
+    EXPECT_EQ(::GetModuleHandleW(LIBRARY), nullptr);
+    const HMODULE loaded = ::LoadLibraryW(LIBRARY);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_TRUE(function.available_if_loaded());
+    ::FreeLibrary(loaded);
+    EXPECT_EQ(::GetModuleHandleW(LIBRARY), loaded);
+}
+
 TEST_F(StagingCleanUp, HappensOnceThroughTheLastOwner) {
     Result<StagingDirectory> staging = create_staging_directory();
     ASSERT_TRUE(staging);
