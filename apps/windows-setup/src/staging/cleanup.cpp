@@ -169,6 +169,7 @@ StagingDirectory::StagingDirectory(std::string path, std::wstring name, std::opt
       id_(id),
       ancestors_(std::move(ancestors)),
       directory_(std::move(directory)) {
+    held_files_.reserve(STAGED_FILE_NAMES.size());
     const auto free = std::ranges::find(staging_internal::existing, nullptr);
     if (free != staging_internal::existing.end()) *free = this;
 }
@@ -188,6 +189,12 @@ void clean_up_staging_directories() noexcept {
     for (StagingDirectory* staging : staging_internal::existing) {
         if (staging != nullptr) staging->clean_up();
     }
+}
+
+void StagingDirectory::release_last_file() noexcept {
+    if (held_files_.empty()) return;
+    held_files_.back().release();
+    held_files_.pop_back();
 }
 
 void StagingDirectory::clean_up() noexcept {

@@ -198,16 +198,17 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
     return fail(ErrorCode::TemporaryDirectory);
 }
 
-Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes) {
-    const auto give_up = [&file](ErrorCode code, DWORD os_error = 0) {
-        file.release();
+Status verify_last_held_file(StagingDirectory& staging, std::span<const std::byte> bytes) {
+    const auto give_up = [&staging](ErrorCode code, DWORD os_error = 0) {
+        staging.release_last_file();
         return fail(code, os_error);
     };
-    const std::optional<FileFacts> facts = file_facts(file.file());
+    const HANDLE file = staging.held_files().back().file();
+    const std::optional<FileFacts> facts = file_facts(file);
     if (!facts) return give_up(ErrorCode::InstallerPayloadLocked, os::GetLastError());
     if (facts->size != bytes.size()) return give_up(ErrorCode::InstallerPayloadChanged);
-    switch (compare_file_with(file.file(), bytes, VERIFY_CHUNK_SIZE)) {
-        case ReadBack::Same: return file;
+    switch (compare_file_with(file, bytes, VERIFY_CHUNK_SIZE)) {
+        case ReadBack::Same: return {};
         case ReadBack::Different: return give_up(ErrorCode::InstallerPayloadChanged);
         case ReadBack::ReadFailed: break;
     }
@@ -271,9 +272,10 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
 
     Result<ProtectedFile> protected_file = protect_file(staging, file_name);
     if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked, protected_file.error().os_error());
-    ASSIGN_OR_RETURN(ProtectedFile verified,
-                     staging_internal::verify_protected_file(std::move(*protected_file), bytes));
-    staging.hold_file(std::move(verified));
+    // Held by the staging directory before it is read back: memory that runs out meanwhile ends
+    // the run through the clean-up, which can delete only what it can release first.
+    staging.hold_file(std::move(*protected_file));
+    RETURN_IF_ERROR(staging_internal::verify_last_held_file(staging, bytes));
     std::string path = join_path(staging.path(), file_name);
     log_event("staging", {"wrote ", path, ", ", bytes.size(), " bytes, verified and held"});
     return path;

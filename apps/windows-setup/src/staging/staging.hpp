@@ -75,8 +75,12 @@ public:
     [[nodiscard]] HANDLE handle() const noexcept { return directory_.get(); }
     // The directories above it, root first, held as long as it exists; the last is its parent.
     [[nodiscard]] const std::vector<UniqueHandle>& ancestors() const noexcept { return ancestors_; }
+    // Room for every staged name is kept from the creation on, so that holding a file allocates
+    // nothing: memory that runs out in between would leave the file in nobody's list.
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
+    // Releases the file held last: the checks after holding found it is not what was written.
+    void release_last_file() noexcept;
 
     // The clean-up, done now rather than at destruction; nothing is left to do afterwards. It
     // allocates nothing unless there is a run log to write to.

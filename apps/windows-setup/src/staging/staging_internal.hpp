@@ -61,7 +61,8 @@ void remove_directory(HANDLE parent, std::wstring_view name, const std::optional
 // `temporary_directory` is open on (`where` in the log).
 void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_view where);
 
-// The checks after protection: size, then contents. A failure releases `file` before it returns.
-[[nodiscard]] Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes);
+// The checks after protection, on the file that `staging` holds last: size, then contents. A
+// failure releases that file before it returns.
+[[nodiscard]] Status verify_last_held_file(StagingDirectory& staging, std::span<const std::byte> bytes);
 
 }  // namespace mirel::staging_internal

@@ -192,10 +192,12 @@ TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
         const DWORD handles_before = handle_count();
         Result<ProtectedFile> held = protect_file(*staging, "en.msi");
         ASSERT_TRUE(held);
-        Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
+        staging->hold_file(std::move(*held));
+        const Status verified = staging_internal::verify_last_held_file(*staging, payload);
         ASSERT_FALSE(verified);
         EXPECT_EQ(verified.error().text(), "installer_payload_changed");
         // Nothing of the record stays open: the file can be opened exclusively again.
+        EXPECT_TRUE(staging->held_files().empty());
         EXPECT_EQ(handle_count(), handles_before);
         EXPECT_TRUE(
             UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
@@ -204,8 +206,9 @@ TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
     ASSERT_TRUE(write_file(path, payload));
     Result<ProtectedFile> held = protect_file(*staging, "en.msi");
     ASSERT_TRUE(held);
-    Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
-    ASSERT_TRUE(verified);
+    staging->hold_file(std::move(*held));
+    ASSERT_TRUE(staging_internal::verify_last_held_file(*staging, payload));
+    EXPECT_EQ(staging->held_files().size(), 1u);
     EXPECT_FALSE(
         UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
