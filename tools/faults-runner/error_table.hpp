@@ -50,6 +50,8 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     {"GetFinalPathNameByHandleW", ERROR_PATH_NOT_FOUND},
     {"GetShortPathNameW", ERROR_ACCESS_DENIED},
     {"GetFullPathNameW", ERROR_FILENAME_EXCED_RANGE},
+    // Scheduling a deletion at restart writes to the machine's registry, which a policy may close.
+    {"MoveFileExW", ERROR_ACCESS_DENIED},
     {"GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY},
     {"GetSystemWindowsDirectoryW", ERROR_NOT_ENOUGH_MEMORY},
     // Security descriptors and the token: a low-memory machine, a token that a policy restricts.

@@ -68,6 +68,7 @@
     X(LoadIconW, nullptr)                                          \
     X(LoadLibraryExW, nullptr)                                     \
     X(MessageBoxW, 0)                                              \
+    X(MoveFileExW, FALSE)                                          \
     X(MultiByteToWideChar, 0)                                      \
     X(OpenProcess, nullptr)                                        \
     X(OpenProcessToken, FALSE)                                     \

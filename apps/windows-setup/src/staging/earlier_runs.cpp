@@ -4,7 +4,8 @@
 // process started after the name's time), only the staged names inside them, nothing through a
 // link, everything relative to the held temporary directory. A run that still lives keeps its
 // own. The killed run's children (the verifier, the engine) may still hold a file for a moment,
-// which is waited for as the clean-up waits; any other failure leaves a directory as it is.
+// which is waited for as the clean-up waits; a file of another name is not, and any other failure
+// leaves a directory as it is.
 
 #include <string>
 
@@ -25,6 +26,9 @@ void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_vie
         log_event("earlier runs", {where, " cannot be listed: ", LogPart::os_error(os::GetLastError())});
         return;
     }
+    // One wait for all of them: however many directories killed runs left, a run waits for other
+    // processes no longer than its own clean-up would.
+    const Patience patience(CLEANUP_PATIENCE_MS);
     for (const DirectoryEntry& entry : *entries) {
         if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
             (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
@@ -47,15 +51,17 @@ void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_vie
                        directory ? LogPart("it is no plain directory") : LogPart::os_error(directory.error())});
             continue;
         }
-        const Patience patience(CLEANUP_PATIENCE_MS);
-        remove_staged_files(directory->get(), patience, path);
+        static_cast<void>(remove_staged_files(directory->get(), patience, path));
+        // Once its staged names are gone, a directory that is still not empty holds a file of another
+        // name: it stays at once, rather than costing every later run the wait.
+        Retries retries(patience);
         DWORD refused = ERROR_SUCCESS;
         do {
             refused = delete_through_handle(directory->get());
-        } while (worth_waiting(refused) && patience.wait());
-        log_event("earlier runs",
-                  {refused == ERROR_SUCCESS ? "removed " : "left ", path, refused == ERROR_SUCCESS ? "" : ": ",
-                   refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});
+        } while (worth_waiting(refused) && retries.pause(refused));
+        log_event("earlier runs", {refused == ERROR_SUCCESS ? "removed " : "left ", path, retries.text(),
+                                   refused == ERROR_SUCCESS ? "" : ": ",
+                                   refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});
     }
 }
 

@@ -198,6 +198,43 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
     return fail(ErrorCode::TemporaryDirectory);
 }
 
+Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name,
+                                   const Patience& patience) {
+    // Handles of its own on the directories that the staging directory already holds, so that the
+    // record stands for the whole path however long it is kept.
+    std::vector<UniqueHandle> directories;
+    directories.reserve(staging.ancestors().size() + 1);
+    for (const UniqueHandle& ancestor : staging.ancestors()) {
+        std::optional<UniqueHandle> copy = duplicate(ancestor.get());
+        if (!copy) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+        directories.push_back(std::move(*copy));
+    }
+    std::optional<UniqueHandle> own = duplicate(staging.handle());
+    if (!own) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+    directories.push_back(std::move(*own));
+
+    // Reading is the only sharing granted: no writer, no deleter, no rename while this is open. An
+    // agent that hashes or uploads the new file may keep it from being opened so for seconds (not
+    // sharing reading, or writing itself).
+    const std::wstring name = to_wide(file_name);
+    Retries retries(patience);
+    std::expected<UniqueHandle, DWORD> file;
+    do {
+        file = open_in_directory(staging.handle(), name,
+                                 {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
+    } while (!file && (file.error() == ERROR_SHARING_VIOLATION || file.error() == ERROR_LOCK_VIOLATION) &&
+             retries.pause(file.error()));
+    if (retries.count() > 0) {
+        log_event("staging", {join_path(staging.path(), file_name), file ? " could be held" : " could not be held",
+                              retries.text()});
+    }
+    if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
+    ProtectedFile held(std::move(directories), std::move(*file));
+    if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+    return held;
+}
+
 Status verify_last_held_file(StagingDirectory& staging, std::span<const std::byte> bytes) {
     const auto give_up = [&staging](ErrorCode code, DWORD os_error = 0) {
         staging.release_last_file();
@@ -233,27 +270,8 @@ std::expected<UniqueHandle, DWORD> create_staged_file(const StagingDirectory& st
 }
 
 Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name) {
-    // Handles of its own on the directories that the staging directory already holds, so that the
-    // record stands for the whole path however long it is kept.
-    std::vector<UniqueHandle> directories;
-    directories.reserve(staging.ancestors().size() + 1);
-    for (const UniqueHandle& ancestor : staging.ancestors()) {
-        std::optional<UniqueHandle> copy = duplicate(ancestor.get());
-        if (!copy) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-        directories.push_back(std::move(*copy));
-    }
-    std::optional<UniqueHandle> own = duplicate(staging.handle());
-    if (!own) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-    directories.push_back(std::move(*own));
-
-    // Reading is the only sharing granted: no writer, no deleter, no rename while this is open.
-    auto file = open_in_directory(staging.handle(), to_wide(file_name),
-                                  {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
-    if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
-    ProtectedFile held(std::move(directories), std::move(*file));
-    if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-        return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-    return held;
+    return staging_internal::protect_file(staging, file_name,
+                                          staging_internal::Patience(staging_internal::CLEANUP_PATIENCE_MS));
 }
 
 Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,

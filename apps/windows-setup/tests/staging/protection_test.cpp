@@ -230,18 +230,29 @@ TEST_F(ProtectFile, RefusesWhatItCannotHoldAndKeepsNothingOpen) {
         ASSERT_FALSE(held) << name;
         EXPECT_EQ(held.error().text(), "file_protection_failed") << name;
     }
-    // A writer that is still open keeps the file from being held.
+    // A writer that is still open when the wait for it ends keeps the file from being held.
     {
         UniqueHandle writer(
             ::CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer);
-        Result<ProtectedFile> held = protect_file(*staging, "en.msi");
+        Result<ProtectedFile> held = staging_internal::protect_file(*staging, "en.msi", staging_internal::Patience(300));
         ASSERT_FALSE(held);
         EXPECT_EQ(held.error().text(), "file_protection_failed");
     }
     // The failed calls closed every handle they had opened or duplicated.
     EXPECT_EQ(handle_count(), handles_before);
     ::RemoveDirectoryW(to_wide(staging->path() + "\\tr.msi").c_str());
+}
+
+// An agent that opens a new package without sharing it, to hash or upload it, is waited for.
+TEST_F(ProtectFile, WaitsForAnotherProcessThatKeepsTheFileFromBeingHeld) {
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging);
+    ASSERT_TRUE(write_file(staging->path() + "\\en.msi", make_payload(600)));
+    LateReader agent;
+    ASSERT_TRUE(agent.hold_elsewhere(staging->path() + "\\en.msi", 0, 1500));
+    const Result<ProtectedFile> held = protect_file(*staging, "en.msi");
+    EXPECT_TRUE(held) << held.error().text();
 }
 
 TEST_F(ProtectFile, HoldsEveryDirectoryOfALongPathForm) {
