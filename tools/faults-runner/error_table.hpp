@@ -37,6 +37,7 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     {"CreateFileW", ERROR_ACCESS_DENIED},
     {"NtCreateFile", STATUS_ACCESS_DENIED_VALUE},
     {"NtQueryVolumeInformationFile", STATUS_ACCESS_DENIED_VALUE},
+    {"NtQueryDirectoryFile", STATUS_ACCESS_DENIED_VALUE},
     {"WriteFile", ERROR_DISK_FULL},
     {"FlushFileBuffers", ERROR_DISK_FULL},
     {"ReadFile", ERROR_READ_FAULT},

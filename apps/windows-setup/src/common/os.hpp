@@ -118,6 +118,9 @@ inline constexpr NTSTATUS PROCEDURE_MISSING = static_cast<NTSTATUS>(0xC000007A);
 // compatibility mode the process runs in.
 using RtlGetVersionFunction = NTSTATUS WINAPI(PRTL_OSVERSIONINFOW);
 using GetTempPath2WFunction = DWORD WINAPI(DWORD, LPWSTR);
+// Declared only in the driver kit's headers.
+using NtQueryDirectoryFileFunction = NTSTATUS NTAPI(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                                    ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
 
 // The address of `name` in `library`, loaded from the system directory unless `load` is false and
 // the process has not loaded it yet; null when either is missing. A library found already loaded
@@ -226,6 +229,8 @@ MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
 MIREL_OS_LOADED(MIREL_OS_LOAD)
 #undef MIREL_OS_LOAD
 inline constinit Loaded<RtlGetVersionFunction> RtlGetVersion{L"ntdll.dll", "RtlGetVersion", PROCEDURE_MISSING};
+inline constinit Loaded<NtQueryDirectoryFileFunction> NtQueryDirectoryFile{L"ntdll.dll", "NtQueryDirectoryFile",
+                                                                           PROCEDURE_MISSING};
 // Missing before Windows 10 build 20348 (and under Wine): GetTempPathW is the fallback.
 inline constinit Loaded<GetTempPath2WFunction> GetTempPath2W{L"kernel32.dll", "GetTempPath2W", 0};
 
