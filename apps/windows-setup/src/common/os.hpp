@@ -151,9 +151,13 @@ public:
     }
 
     // True when the system has it. Found once; a lookup that failed is tried again at the next call.
-    [[nodiscard]] bool available() { return find(true); }
+    [[nodiscard]] bool available() {
+        return find(true);
+    }
     // The same, but false rather than loading its library when the process has not loaded it.
-    [[nodiscard]] bool available_if_loaded() { return find(false); }
+    [[nodiscard]] bool available_if_loaded() {
+        return find(false);
+    }
 
 private:
     bool find(bool load) {

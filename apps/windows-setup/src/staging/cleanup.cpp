@@ -68,8 +68,9 @@ void delete_at_restart(const std::string& directory, StagedNames left) {
         const bool scheduled =
             os::MoveFileExW(file_system_path(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
         const DWORD error = scheduled ? DWORD{ERROR_SUCCESS} : os::GetLastError();
-        log_event("clean-up", {path, scheduled ? " is to be deleted at the next restart"
-                                               : " cannot be left to the next restart to delete: ",
+        log_event("clean-up", {path,
+                               scheduled ? " is to be deleted at the next restart"
+                                         : " cannot be left to the next restart to delete: ",
                                scheduled ? LogPart("") : LogPart::os_error(error)});
     };
     for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
@@ -116,8 +117,8 @@ bool Retries::pause(DWORD reason) {
 
 std::string Retries::text() const {
     if (count_ == 0) return {};
-    return compose({" after ", count_, " retries over ", os::GetTickCount64() - started_, " ms (",
-                    LogPart::os_error(last_), ")"});
+    return compose(
+        {" after ", count_, " retries over ", os::GetTickCount64() - started_, " ms (", LogPart::os_error(last_), ")"});
 }
 
 StagedNames remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where) {
@@ -133,8 +134,8 @@ StagedNames remove_staged_files(HANDLE directory, const Patience& patience, std:
         left[i] = refused != ERROR_SUCCESS;
         if (!found && refused == ERROR_SUCCESS) continue;
         if (run_log_enabled()) {
-            log_event("clean-up", {refused == ERROR_SUCCESS ? "deleted " : "left ", where, "\\", staged,
-                                   retries.text(), refused == ERROR_SUCCESS ? "" : ": ",
+            log_event("clean-up", {refused == ERROR_SUCCESS ? "deleted " : "left ", where, "\\", staged, retries.text(),
+                                   refused == ERROR_SUCCESS ? "" : ": ",
                                    refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});
         }
     }

@@ -36,8 +36,9 @@ void remove_if_left(HANDLE temporary_directory, std::string_view where, std::wst
     const std::expected<UniqueHandle, DWORD> directory = open_in_directory(
         temporary_directory, entry, {DELETE | HOLD_ACCESS, DELETION_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
     if (!directory || !has_attributes(directory->get(), FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT)) {
-        log_event("earlier runs", {"left ", path, ": ",
-                                   directory ? LogPart("it is no plain directory") : LogPart::os_error(directory.error())});
+        log_event("earlier runs",
+                  {"left ", path, ": ",
+                   directory ? LogPart("it is no plain directory") : LogPart::os_error(directory.error())});
         return;
     }
     static_cast<void>(remove_staged_files(directory->get(), patience, path));
@@ -61,12 +62,10 @@ void remove_earlier_runs_directories(HANDLE temporary_directory, std::string_vie
     const Patience patience(CLEANUP_PATIENCE_MS);
     const std::expected<UniqueHandle, DWORD> listing =
         reopen(temporary_directory, {FILE_LIST_DIRECTORY, ALL_SHARING, FILE_OPEN, FILE_DIRECTORY_FILE});
-    const DWORD error = listing ? visit_entries(listing->get(), STAGING_NAME_MASK,
-                                                [&](std::wstring_view entry, DWORD attributes) {
-                                                    remove_if_left(temporary_directory, where, entry, attributes,
-                                                                   patience);
-                                                })
-                                : listing.error();
+    const auto sweep = [&](std::wstring_view entry, DWORD attributes) {
+        remove_if_left(temporary_directory, where, entry, attributes, patience);
+    };
+    const DWORD error = listing ? visit_entries(listing->get(), STAGING_NAME_MASK, sweep) : listing.error();
     if (error != ERROR_SUCCESS) log_event("earlier runs", {where, " cannot be listed: ", LogPart::os_error(error)});
 }
 

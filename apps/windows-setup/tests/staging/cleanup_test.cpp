@@ -156,8 +156,9 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
         SCOPED_TRACE(c.why);
         const std::string directory = temp_ + "\\" + c.name;
         // Left at once: the wait is for other processes, which a file of another name is not.
-        const auto left_line = std::ranges::find(
-            LogCapture::lines(), "earlier runs: left " + directory + ": os error " + std::to_string(ERROR_DIR_NOT_EMPTY));
+        const auto left_line =
+            std::ranges::find(LogCapture::lines(),
+                              "earlier runs: left " + directory + ": os error " + std::to_string(ERROR_DIR_NOT_EMPTY));
         switch (c.left) {
             case Left::Nothing: EXPECT_FALSE(exists(directory)); break;
             case Left::Foreign:

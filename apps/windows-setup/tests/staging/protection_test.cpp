@@ -235,7 +235,8 @@ TEST_F(ProtectFile, RefusesWhatItCannotHoldAndKeepsNothingOpen) {
         UniqueHandle writer(
             ::CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer);
-        Result<ProtectedFile> held = staging_internal::protect_file(*staging, "en.msi", staging_internal::Patience(300));
+        Result<ProtectedFile> held =
+            staging_internal::protect_file(*staging, "en.msi", staging_internal::Patience(300));
         ASSERT_FALSE(held);
         EXPECT_EQ(held.error().text(), "file_protection_failed");
     }
