@@ -106,24 +106,23 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
     const std::string live_time =
         decimal_text(*unix_nanoseconds(std::uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime));
     enum class Left { Nothing, Foreign, All };
-    // A staged file still open in the killed run's child for a moment (sharing its deletion), or in
-    // an agent that does not share it.
-    enum class Held { No, Shared, Unshared };
     const struct {
         const char* why;
         std::string name;
         Left left;
-        Held held = Held::No;
+        // A staged file still open in another process for a moment, shared so: the killed run's child
+        // shares its deletion, an agent does not.
+        std::optional<DWORD> held = {};
     } cases[] = {
         {"no such process", "MirelSetup-4294967295-1700000000000000000-0", Left::Nothing},
         {"a child of the run still holds a file", "MirelSetup-4294967295-1700000000000000200-0", Left::Nothing,
-         Held::Shared},
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
         {"its id now belongs to a process started later", "MirelSetup-" + pid + "-1700000000000000000-3",
          Left::Nothing},
         {"a file of another name stays, with the directory", "MirelSetup-4294967295-1700000000000000100-0",
          Left::Foreign},
         {"a held staged name is waited for, a file of another name is not",
-         "MirelSetup-4294967295-1700000000000000300-0", Left::Foreign, Held::Unshared},
+         "MirelSetup-4294967295-1700000000000000300-0", Left::Foreign, FILE_SHARE_READ},
         {"a run that still lives", "MirelSetup-" + pid + "-" + live_time + "-0", Left::All},
         {"not the program's pattern", "MirelSetup-4294967295-01700000000000000000-0", Left::All},
         {"not the program's pattern", "MirelSetup-4294967295-1700000000000000000-0.old", Left::All},
@@ -138,11 +137,8 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
         if (c.left == Left::Foreign) {
             ASSERT_TRUE(write_file(directory + "\\setup.log", bytes));
         }
-        const std::string held = directory + "\\en.msi";
-        if (c.held == Held::Shared) {
-            ASSERT_TRUE(reader.hold(held, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 300));
-        } else if (c.held == Held::Unshared) {
-            ASSERT_TRUE(reader.hold_elsewhere(held, FILE_SHARE_READ, 1000));
+        if (c.held) {
+            ASSERT_TRUE(reader.hold_elsewhere(directory + "\\en.msi", *c.held, 1000));
         }
     }
     std::string own;
@@ -234,10 +230,9 @@ TEST_F(StagingCleanUp, LeavesWhatIsHeldPastItsWaitToTheNextRestartInAnElevatedRu
     } else {
         ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, PENDING_OPERATIONS);
     }
-    const std::wstring file = L"\\??\\" + to_wide(path) + L"\\en.msi";
     const std::wstring directory = L"\\??\\" + to_wide(path);
     ASSERT_TRUE(after);
-    EXPECT_NE(after->find(file + L'\0' + L'\0' + directory + L'\0' + L'\0'), std::wstring::npos);
+    EXPECT_NE(after->find(directory + L"\\en.msi" + L'\0' + L'\0' + directory + L'\0' + L'\0'), std::wstring::npos);
     remove_tree(path);
 }
 

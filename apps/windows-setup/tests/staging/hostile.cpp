@@ -2,7 +2,7 @@
 // or the directories above it. Anything that succeeds is undone where it can be and counted.
 // Prints one line per attack and target: "attack<TAB>target<TAB>attempts<TAB>successes<TAB>last error".
 // staging_hostile --hold FILE SHARE MILLISECONDS: an agent that opens the file for reading with that
-// sharing, prints "held" (or "refused N") and lets go after that long.
+// sharing, prints "held" and lets go after that long (exit code 1, silently, when it cannot).
 
 #include <windows.h>
 
@@ -53,14 +53,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wstring_view(argv[1]) == L"--hold") {
         const HANDLE file = ::CreateFileW(argv[2], GENERIC_READ, std::wcstoul(argv[3], nullptr, 10), nullptr,
                                           OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            std::printf("refused %lu\n", ::GetLastError());
-            return 1;
-        }
+        if (file == INVALID_HANDLE_VALUE) return 1;
         std::printf("held\n");
         std::fflush(stdout);
         ::Sleep(std::wcstoul(argv[4], nullptr, 10));
-        ::CloseHandle(file);
         return 0;
     }
     if (argc != 3) return 2;

@@ -118,7 +118,7 @@ public:
         request.capture_standard_output = true;
         std::unique_ptr<wine_test::Process> agent = wine_test::start_process(request);
         if (!agent) return false;
-        // It has the file open once it says so; it says nothing more if it cannot open it.
+        // It has the file open once it says so; it says nothing if it cannot open it.
         while (agent->standard_output().empty() && !agent->has_exited()) ::Sleep(10);
         const bool held = agent->standard_output().starts_with("held");
         agents_.push_back(std::move(agent));
