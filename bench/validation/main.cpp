@@ -13,6 +13,10 @@
 //        bench_validation --parts     one validation, in-process, timed step by step
 //        bench_validation --idle      nothing: the floor program's own idle footprint
 //        bench_validation --names N   creates and removes N new names in its temporary directory
+//        bench_validation --first-staging
+//                                     one plain new directory, then the program's first staging
+//                                     directory of a run (which sweeps earlier runs' directories),
+//                                     each created and removed, timed in-process
 
 #include <windows.h>
 #include <psapi.h>
@@ -655,6 +659,25 @@ int run_names(long count) {
     return 0;
 }
 
+// What the program itself does in its temporary directory beyond creating names, without a whole
+// run's noise: its first staging directory (the sweep of earlier runs' directories included)
+// against a plain directory of a new name, both created and removed.
+int run_first_staging() {
+    const std::wstring plain =
+        file_system_path(join_path(temporary_directory(), "mirel-plain-" + std::to_string(::GetCurrentProcessId())));
+    LARGE_INTEGER start = now();
+    if (!::CreateDirectoryW(plain.c_str(), nullptr)) return fail_with("first-staging", "no plain directory");
+    ::RemoveDirectoryW(plain.c_str());
+    const double plain_seconds = seconds_since(start);
+    start = now();
+    {
+        Result<StagingDirectory> staging = create_staging_directory();
+        if (!staging) return fail_with("create_staging_directory", staging.error().text());
+    }
+    print_line("first-staging", {seconds_since(start), plain_seconds});
+    return 0;
+}
+
 wine_test::Environment temporary_environment(const std::string& directory) {
     return {{L"TMP", to_wide(directory)}, {L"TEMP", to_wide(directory)}};
 }
@@ -746,7 +769,7 @@ int run_crowded(const std::string& setup, const std::string& crowded, const std:
         !run_ok("floor", self, floor_arguments, false, in_crowded) ||
         !run_ok("floor", self, floor_arguments, false, in_empty))
         return 1;
-    std::vector<double> validation_empty, validation_crowded, floor_empty, floor_crowded, own_shares;
+    std::vector<double> validation_empty, validation_crowded, floor_empty, floor_crowded, own_shares, sweep_costs;
     for (int round = 1; round <= rounds; ++round) {
         // Interleaved, the crowded run first in every other round.
         const bool crowded_first = round % 2 == 0;
@@ -772,6 +795,14 @@ int run_crowded(const std::string& setup, const std::string& crowded, const std:
         std::printf("round %d: validation %.0f ms empty, %.0f ms crowded; floor %.0f ms empty, %.0f ms crowded\n",
                     round, milliseconds(first->seconds), milliseconds(second->seconds),
                     milliseconds(floor_first->seconds), milliseconds(floor_second->seconds));
+        const auto staging_empty = run_ok("first staging", self, {"--first-staging"}, false, in_empty);
+        const auto staging_crowded = run_ok("first staging", self, {"--first-staging"}, false, in_crowded);
+        if (!staging_empty || !staging_crowded) return 1;
+        const auto in_empty_figures = figures(staging_empty->output, "first-staging", 2);
+        const auto in_crowded_figures = figures(staging_crowded->output, "first-staging", 2);
+        if (!in_empty_figures || !in_crowded_figures) return 1;
+        sweep_costs.push_back((*in_crowded_figures)[0] - (*in_crowded_figures)[1] -
+                              ((*in_empty_figures)[0] - (*in_empty_figures)[1]));
     }
     ChildRun memory_empty, memory_crowded;
     for (int round = 0; round < MEMORY_ROUNDS; ++round) {
@@ -801,15 +832,21 @@ int run_crowded(const std::string& setup, const std::string& crowded, const std:
         "  the program's own share above that floor: %+.1f%% of the run (median of the rounds'); from the "
         "fastest run of each kind %+.1f%%\n",
         own_share * 100, fastest_share * 100);
+    std::printf(
+        "  timed in-process, the program's first staging directory (with the sweep) costs %+.0f ms more in the "
+        "crowded directory than in the empty one, beyond a plain new name's cost there (median of the rounds): "
+        "%+.1f%% of the run\n",
+        milliseconds(median(sweep_costs)), median(sweep_costs) / empty_time * 100);
     std::printf("peak private memory (largest of %d runs each): %.0f KiB empty, %.0f KiB crowded (%+.1f%%)\n",
                 MEMORY_ROUNDS, kib(memory_empty.peak_private), kib(memory_crowded.peak_private), memory_cost * 100);
     std::printf(
         "\nsummary: %ld entries in %%TEMP%%: validation %+.1f%% in all, of which Wine's %ld new names %+.0f ms "
-        "and the program's own share %+.1f%% (goal <= +%.0f%%: %s; fastest runs' %+.1f%%); peak private memory "
-        "%+.1f%% (goal <= +%.0f%%: %s)\n",
+        "and the program's own share %+.1f%% (goal <= +%.0f%%: %s; fastest runs' %+.1f%%; its first staging "
+        "directory timed in-process %+.1f%%: %s); peak private memory %+.1f%% (goal <= +%.0f%%: %s)\n",
         entries, (crowded_time / empty_time - 1) * 100, *names, milliseconds(wine_share), own_share * 100,
-        CROWDED_COST_GOAL * 100, verdict(own_share <= CROWDED_COST_GOAL), fastest_share * 100, memory_cost * 100,
-        CROWDED_COST_GOAL * 100, verdict(memory_cost <= CROWDED_COST_GOAL));
+        CROWDED_COST_GOAL * 100, verdict(own_share <= CROWDED_COST_GOAL), fastest_share * 100,
+        median(sweep_costs) / empty_time * 100, verdict(median(sweep_costs) / empty_time <= CROWDED_COST_GOAL),
+        memory_cost * 100, CROWDED_COST_GOAL * 100, verdict(memory_cost <= CROWDED_COST_GOAL));
     return 0;
 }
 
@@ -820,6 +857,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"--floor") return run_floor();
     if (mode == L"--parts") return run_parts();
     if (mode == L"--idle") return 0;
+    if (mode == L"--first-staging") return run_first_staging();
     if (mode == L"--names" && argc == 3) return run_names(std::wcstol(argv[2], nullptr, 10));
     if (mode == L"--crowded" && argc >= 5) {
         const int rounds = argc > 5 ? std::max(1, static_cast<int>(std::wcstol(argv[5], nullptr, 10))) : 5;
