@@ -4,10 +4,19 @@
 // peak private memory of a validation run against the setup program's idle footprint.
 //
 // Usage: bench_validation SETUP_EXE [ROUNDS]     (default 5 rounds; medians)
+//        bench_validation --crowded SETUP_EXE CROWDED_DIR EMPTY_DIR [ROUNDS]
+//                                       the same validation run with a temporary directory of very
+//                                       many entries against one that is empty: time and peak
+//                                       memory, and the floor of the names it creates there
 // It starts itself in these modes, which print their figures as tagged lines on standard output:
 //        bench_validation --floor     the floor
 //        bench_validation --parts     one validation, in-process, timed step by step
 //        bench_validation --idle      nothing: the floor program's own idle footprint
+//        bench_validation --names N   creates and removes N new names in its temporary directory
+//        bench_validation --first-staging
+//                                     one plain new directory, then the program's first staging
+//                                     directory of a run (which sweeps earlier runs' directories),
+//                                     each created and removed, timed in-process
 
 #include <windows.h>
 #include <psapi.h>
@@ -48,6 +57,9 @@ constexpr double TIME_RATIO_GOAL = 1.3;
 // A run log may cost a validation run this much more, at most.
 constexpr double LOG_COST_GOAL = 0.02;
 constexpr std::size_t MEMORY_GOAL_BYTES = 2 * 1024 * 1024;
+// A temporary directory of very many entries may cost a validation run this much time and peak
+// memory, at most, on top of an empty one.
+constexpr double CROWDED_COST_GOAL = 0.10;
 
 // This process's private commit at this moment; under Wine, its resident anonymous memory.
 double private_kib() {
@@ -282,13 +294,15 @@ void sample_memory(HANDLE process, ChildRun& run) {
     ++run.samples;
 }
 
-// Runs PROGRAM with the arguments and waits for it. With `sample`, the memory counters are read
-// every millisecond while it runs (which disturbs its timing: such runs are not timed).
+// Runs PROGRAM with the arguments (and these environment variables) and waits for it. With
+// `sample`, the memory counters are read every millisecond while it runs (which disturbs its
+// timing: such runs are not timed).
 std::optional<ChildRun> run_child(const std::string& program, const std::vector<std::string>& arguments,
-                                  bool sample) {
+                                  bool sample, const wine_test::Environment& environment = {}) {
     wine_test::LaunchRequest request;
     request.program = file_system_path(program);
     for (const std::string& argument : arguments) request.arguments.push_back(to_wide(argument));
+    request.environment = environment;
     request.capture_standard_output = request.capture_standard_error = true;
     LARGE_INTEGER start = now();
     auto started = wine_test::Process::start(request);
@@ -310,6 +324,8 @@ std::optional<ChildRun> run_child(const std::string& program, const std::vector<
         if (sample) sample_memory(process.handle(), run);
     } while (!(exit_code = process.wait_for_exit(sample ? 1 : INFINITE)) && !process.has_exited());
     run.seconds = seconds_since(start);
+    // Ended between the wait and the check: its exit code is there to be read.
+    if (!exit_code) exit_code = process.wait_for_exit(INFINITE);
     if (sample) sample_memory(process.handle(), run);
     run.exit_code = exit_code.value_or(1);
     run.output = process.standard_output() + process.standard_error();
@@ -318,8 +334,8 @@ std::optional<ChildRun> run_child(const std::string& program, const std::vector<
 
 // Runs the child and insists on exit code 0: a failed run measures nothing.
 std::optional<ChildRun> run_ok(const char* name, const std::string& program, const std::vector<std::string>& arguments,
-                               bool sample = false) {
-    std::optional<ChildRun> run = run_child(program, arguments, sample);
+                               bool sample = false, const wine_test::Environment& environment = {}) {
+    std::optional<ChildRun> run = run_child(program, arguments, sample, environment);
     if (run && run->exit_code != 0) {
         std::fprintf(stderr, "%s ended with exit code %lu: %s\n", name, run->exit_code, run->output.c_str());
         return std::nullopt;
@@ -627,6 +643,213 @@ int run_bench(const std::string& setup, int rounds) {
     return 0;
 }
 
+// ---------------------------------------------------------------------------------------------
+// --names N, and --crowded
+
+// What Wine pays for a name in a folder of very many entries (it compares names without regard to
+// case by reading the whole folder, where NTFS looks them up in an index): a new name's creation.
+int run_names(long count) {
+    const std::string base = join_path(temporary_directory(), "mirel-names-" + std::to_string(::GetCurrentProcessId()));
+    for (long i = 0; i < count; ++i) {
+        const std::wstring path = file_system_path(base + "-" + std::to_string(i));
+        if (!::CreateDirectoryW(path.c_str(), nullptr))
+            return fail_with("names", "cannot create a name (os error " + std::to_string(::GetLastError()) + ")");
+        ::RemoveDirectoryW(path.c_str());
+    }
+    return 0;
+}
+
+// What the program itself does in its temporary directory beyond creating names, without a whole
+// run's noise: its first staging directory (the sweep of earlier runs' directories included)
+// against a plain directory of a new name, both created and removed.
+int run_first_staging() {
+    const std::wstring plain =
+        file_system_path(join_path(temporary_directory(), "mirel-plain-" + std::to_string(::GetCurrentProcessId())));
+    LARGE_INTEGER start = now();
+    if (!::CreateDirectoryW(plain.c_str(), nullptr)) return fail_with("first-staging", "no plain directory");
+    ::RemoveDirectoryW(plain.c_str());
+    const double plain_seconds = seconds_since(start);
+    start = now();
+    {
+        Result<StagingDirectory> staging = create_staging_directory();
+        if (!staging) return fail_with("create_staging_directory", staging.error().text());
+    }
+    print_line("first-staging", {seconds_since(start), plain_seconds});
+    return 0;
+}
+
+wine_test::Environment temporary_environment(const std::string& directory) {
+    return {{L"TMP", to_wide(directory)}, {L"TEMP", to_wide(directory)}};
+}
+
+// The names that appear directly in `directory` while PROGRAM runs with it as its temporary
+// directory (its own and those of what it starts and loads); none when they cannot be watched.
+std::optional<long> names_created(const std::string& program, const std::vector<std::string>& arguments,
+                                  const std::string& directory) {
+    UniqueHandle watched(::CreateFileW(file_system_path(directory).c_str(), FILE_LIST_DIRECTORY,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!watched || !event) return std::nullopt;
+    alignas(DWORD) std::array<std::byte, 64 * 1024> buffer{};
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.get();
+    const auto watch = [&] {
+        return ::ReadDirectoryChangesW(watched.get(), buffer.data(), static_cast<DWORD>(buffer.size()), FALSE,
+                                       FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &overlapped,
+                                       nullptr) != FALSE;
+    };
+    if (!watch()) return std::nullopt;
+    wine_test::LaunchRequest request;
+    request.program = file_system_path(program);
+    for (const std::string& argument : arguments) request.arguments.push_back(to_wide(argument));
+    request.environment = temporary_environment(directory);
+    auto started = wine_test::Process::start(request);
+    if (!started) return std::nullopt;
+    long created = 0;
+    // The changes of the run's last moments arrive a little after its end.
+    for (ULONGLONG quiet_from = 0;;) {
+        if (quiet_from == 0 && (*started)->has_exited()) quiet_from = ::GetTickCount64();
+        if (quiet_from != 0 && ::GetTickCount64() - quiet_from > 500) break;
+        if (::WaitForSingleObject(event.get(), 50) != WAIT_OBJECT_0) continue;
+        DWORD bytes = 0;
+        if (!::GetOverlappedResult(watched.get(), &overlapped, &bytes, FALSE)) return std::nullopt;
+        // An overflow (no bytes) loses the count: better none than a wrong one.
+        if (bytes == 0) return std::nullopt;
+        for (std::size_t offset = 0;;) {
+            FILE_NOTIFY_INFORMATION change{};
+            std::memcpy(&change, buffer.data() + offset, offsetof(FILE_NOTIFY_INFORMATION, FileName));
+            if (change.Action == FILE_ACTION_ADDED || change.Action == FILE_ACTION_RENAMED_NEW_NAME) ++created;
+            if (change.NextEntryOffset == 0) break;
+            offset += change.NextEntryOffset;
+        }
+        ::ResetEvent(event.get());
+        if (!watch()) return std::nullopt;
+    }
+    ::CancelIoEx(watched.get(), &overlapped);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(watched.get(), &overlapped, &ignored, TRUE);
+    return created;
+}
+
+long entries_in(const std::string& directory) {
+    long count = 0;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(file_system_path(join_path(directory, "*")).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") ++count;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return count;
+}
+
+// A validation run with CROWDED as its temporary directory against the same run with EMPTY. Under
+// Wine every new name in a folder of very many entries costs what Windows does not pay; the floor
+// program creates as many names as a validation run (counted while one runs), and the program's
+// own share is what the run's difference has above the floor's.
+int run_crowded(const std::string& setup, const std::string& crowded, const std::string& empty, int rounds) {
+    const std::string self = own_path();
+    const std::vector<std::string> validate = {"--validate"};
+    const long entries = entries_in(crowded);
+    const std::optional<long> names = names_created(setup, validate, empty);
+    if (!names) return fail_with("crowded", "the names a validation run creates cannot be counted");
+    const std::vector<std::string> floor_arguments = {"--names", std::to_string(*names)};
+    std::printf("temporary directory of %ld entries: %s; empty: %s\n", entries, crowded.c_str(), empty.c_str());
+    std::printf(
+        "a validation run creates %ld names in its temporary directory (its own and those of what it "
+        "starts and loads); the floor program creates as many\n",
+        *names);
+    const wine_test::Environment in_crowded = temporary_environment(crowded);
+    const wine_test::Environment in_empty = temporary_environment(empty);
+    // One untimed run of each first, for the caches (Wine's view of the large folder among them).
+    if (!run_ok("validation", setup, validate, false, in_crowded) ||
+        !run_ok("validation", setup, validate, false, in_empty) ||
+        !run_ok("floor", self, floor_arguments, false, in_crowded) ||
+        !run_ok("floor", self, floor_arguments, false, in_empty))
+        return 1;
+    std::vector<double> validation_empty, validation_crowded, floor_empty, floor_crowded, own_shares, sweep_costs;
+    for (int round = 1; round <= rounds; ++round) {
+        // Interleaved, the crowded run first in every other round.
+        const bool crowded_first = round % 2 == 0;
+        std::optional<ChildRun> first =
+            run_ok("validation", setup, validate, false, crowded_first ? in_crowded : in_empty);
+        std::optional<ChildRun> second =
+            run_ok("validation", setup, validate, false, crowded_first ? in_empty : in_crowded);
+        std::optional<ChildRun> floor_first =
+            run_ok("floor", self, floor_arguments, false, crowded_first ? in_crowded : in_empty);
+        std::optional<ChildRun> floor_second =
+            run_ok("floor", self, floor_arguments, false, crowded_first ? in_empty : in_crowded);
+        if (!first || !second || !floor_first || !floor_second) return 1;
+        if (crowded_first) {
+            std::swap(first, second);
+            std::swap(floor_first, floor_second);
+        }
+        validation_empty.push_back(first->seconds);
+        validation_crowded.push_back(second->seconds);
+        floor_empty.push_back(floor_first->seconds);
+        floor_crowded.push_back(floor_second->seconds);
+        own_shares.push_back((second->seconds - first->seconds - (floor_second->seconds - floor_first->seconds)) /
+                             first->seconds);
+        std::printf("round %d: validation %.0f ms empty, %.0f ms crowded; floor %.0f ms empty, %.0f ms crowded\n",
+                    round, milliseconds(first->seconds), milliseconds(second->seconds),
+                    milliseconds(floor_first->seconds), milliseconds(floor_second->seconds));
+        const auto staging_empty = run_ok("first staging", self, {"--first-staging"}, false, in_empty);
+        const auto staging_crowded = run_ok("first staging", self, {"--first-staging"}, false, in_crowded);
+        if (!staging_empty || !staging_crowded) return 1;
+        const auto in_empty_figures = figures(staging_empty->output, "first-staging", 2);
+        const auto in_crowded_figures = figures(staging_crowded->output, "first-staging", 2);
+        if (!in_empty_figures || !in_crowded_figures) return 1;
+        sweep_costs.push_back((*in_crowded_figures)[0] - (*in_crowded_figures)[1] -
+                              ((*in_empty_figures)[0] - (*in_empty_figures)[1]));
+    }
+    ChildRun memory_empty, memory_crowded;
+    for (int round = 0; round < MEMORY_ROUNDS; ++round) {
+        const auto sampled_empty = run_ok("validation", setup, validate, true, in_empty);
+        const auto sampled_crowded = run_ok("validation", setup, validate, true, in_crowded);
+        if (!sampled_empty || !sampled_crowded) return 1;
+        memory_empty.peak_private = std::max(memory_empty.peak_private, sampled_empty->peak_private);
+        memory_crowded.peak_private = std::max(memory_crowded.peak_private, sampled_crowded->peak_private);
+    }
+    const double empty_time = median(validation_empty), crowded_time = median(validation_crowded);
+    const double wine_share = median(floor_crowded) - median(floor_empty);
+    const double own_share = median(own_shares);
+    const double memory_cost =
+        static_cast<double>(memory_crowded.peak_private) / static_cast<double>(memory_empty.peak_private) - 1;
+    std::printf(
+        "\nvalidation run, median of %d: %.0f ms with an empty temporary directory, %.0f ms with %ld entries "
+        "(%+.1f%%)\n",
+        rounds, milliseconds(empty_time), milliseconds(crowded_time), entries, (crowded_time / empty_time - 1) * 100);
+    std::printf("  Wine's share, the floor's %ld names: %.0f ms empty, %.0f ms crowded, %+.0f ms\n", *names,
+                milliseconds(median(floor_empty)), milliseconds(median(floor_crowded)), milliseconds(wine_share));
+    // On a machine shared with other work the fastest round of each is the least disturbed one.
+    const auto fastest = [](const std::vector<double>& times) { return *std::min_element(times.begin(), times.end()); };
+    const double fastest_share =
+        (fastest(validation_crowded) - fastest(validation_empty) - (fastest(floor_crowded) - fastest(floor_empty))) /
+        fastest(validation_empty);
+    std::printf(
+        "  the program's own share above that floor: %+.1f%% of the run (median of the rounds'); from the "
+        "fastest run of each kind %+.1f%%\n",
+        own_share * 100, fastest_share * 100);
+    std::printf(
+        "  timed in-process, the program's first staging directory (with the sweep) costs %+.0f ms more in the "
+        "crowded directory than in the empty one, beyond a plain new name's cost there (median of the rounds): "
+        "%+.1f%% of the run\n",
+        milliseconds(median(sweep_costs)), median(sweep_costs) / empty_time * 100);
+    std::printf("peak private memory (largest of %d runs each): %.0f KiB empty, %.0f KiB crowded (%+.1f%%)\n",
+                MEMORY_ROUNDS, kib(memory_empty.peak_private), kib(memory_crowded.peak_private), memory_cost * 100);
+    std::printf(
+        "\nsummary: %ld entries in %%TEMP%%: validation %+.1f%% in all, of which Wine's %ld new names %+.0f ms "
+        "and the program's own share %+.1f%% (goal <= +%.0f%%: %s; fastest runs' %+.1f%%; its first staging "
+        "directory timed in-process %+.1f%%: %s); peak private memory %+.1f%% (goal <= +%.0f%%: %s)\n",
+        entries, (crowded_time / empty_time - 1) * 100, *names, milliseconds(wine_share), own_share * 100,
+        CROWDED_COST_GOAL * 100, verdict(own_share <= CROWDED_COST_GOAL), fastest_share * 100,
+        median(sweep_costs) / empty_time * 100, verdict(median(sweep_costs) / empty_time <= CROWDED_COST_GOAL),
+        memory_cost * 100, CROWDED_COST_GOAL * 100, verdict(memory_cost <= CROWDED_COST_GOAL));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -634,8 +857,15 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"--floor") return run_floor();
     if (mode == L"--parts") return run_parts();
     if (mode == L"--idle") return 0;
+    if (mode == L"--first-staging") return run_first_staging();
+    if (mode == L"--names" && argc == 3) return run_names(std::wcstol(argv[2], nullptr, 10));
+    if (mode == L"--crowded" && argc >= 5) {
+        const int rounds = argc > 5 ? std::max(1, static_cast<int>(std::wcstol(argv[5], nullptr, 10))) : 5;
+        return run_crowded(from_wide(argv[2]), from_wide(argv[3]), from_wide(argv[4]), rounds);
+    }
     if (argc < 2 || mode.starts_with(L"--")) {
-        std::fprintf(stderr, "usage: bench_validation SETUP_EXE [ROUNDS]\n");
+        std::fprintf(stderr, "usage: bench_validation SETUP_EXE [ROUNDS]\n"
+                             "       bench_validation --crowded SETUP_EXE CROWDED_DIR EMPTY_DIR [ROUNDS]\n");
         return 2;
     }
     const int rounds = argc > 2 ? std::max(1, static_cast<int>(std::wcstol(argv[2], nullptr, 10))) : 5;

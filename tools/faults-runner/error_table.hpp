@@ -37,6 +37,7 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     {"CreateFileW", ERROR_ACCESS_DENIED},
     {"NtCreateFile", STATUS_ACCESS_DENIED_VALUE},
     {"NtQueryVolumeInformationFile", STATUS_ACCESS_DENIED_VALUE},
+    {"NtQueryDirectoryFile", STATUS_ACCESS_DENIED_VALUE},
     {"WriteFile", ERROR_DISK_FULL},
     {"FlushFileBuffers", ERROR_DISK_FULL},
     {"ReadFile", ERROR_READ_FAULT},
@@ -50,6 +51,8 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     {"GetFinalPathNameByHandleW", ERROR_PATH_NOT_FOUND},
     {"GetShortPathNameW", ERROR_ACCESS_DENIED},
     {"GetFullPathNameW", ERROR_FILENAME_EXCED_RANGE},
+    // Scheduling a deletion at restart writes to the machine's registry, which a policy may close.
+    {"MoveFileExW", ERROR_ACCESS_DENIED},
     {"GetSystemDirectoryW", ERROR_NOT_ENOUGH_MEMORY},
     {"GetSystemWindowsDirectoryW", ERROR_NOT_ENOUGH_MEMORY},
     // Security descriptors and the token: a low-memory machine, a token that a policy restricts.
@@ -79,6 +82,7 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     // Modules, resources, texts and windows.
     {"SetDefaultDllDirectories", ERROR_INVALID_PARAMETER},
     {"GetModuleHandleW", ERROR_MOD_NOT_FOUND},
+    {"GetModuleHandleExW", ERROR_MOD_NOT_FOUND},
     {"LoadLibraryExW", ERROR_MOD_NOT_FOUND},
     {"GetProcAddress", ERROR_PROC_NOT_FOUND},
     {"LoadIconW", ERROR_RESOURCE_TYPE_NOT_FOUND},

@@ -18,6 +18,8 @@ constexpr DWORD DISPOSITION_EX_FLAGS = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPO
 // The device characteristic of a network redirector's volumes (ntddk.h).
 constexpr ULONG FILE_REMOTE_DEVICE_CHARACTERISTIC = 0x10;
 constexpr NTSTATUS STATUS_DELETE_PENDING_VALUE = static_cast<NTSTATUS>(0xC0000056);
+constexpr NTSTATUS STATUS_NO_MORE_FILES_VALUE = static_cast<NTSTATUS>(0x80000006);
+constexpr NTSTATUS STATUS_NO_SUCH_FILE_VALUE = static_cast<NTSTATUS>(0xC000000F);
 
 template <typename Information>
 std::optional<Information> token_information(HANDLE token, TOKEN_INFORMATION_CLASS type,
@@ -99,18 +101,27 @@ DWORD delete_through_handle(HANDLE handle) noexcept {
     return os::GetLastError();
 }
 
-std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing) {
-    std::vector<DirectoryEntry> entries;
-    alignas(FILE_ID_BOTH_DIR_INFO) std::byte buffer[16 * 1024];
-    for (auto type = FileIdBothDirectoryRestartInfo;; type = FileIdBothDirectoryInfo) {
-        if (!os::GetFileInformationByHandleEx(listing, type, buffer, sizeof buffer)) {
-            if (os::GetLastError() == ERROR_NO_MORE_FILES) return entries;
-            return std::nullopt;
-        }
+DWORD visit_entries(HANDLE listing, std::wstring_view mask,
+                    const std::function<void(std::wstring_view name, DWORD attributes)>& visit) {
+    UNICODE_STRING pattern{};
+    // The system only reads the mask.
+    pattern.Buffer = const_cast<wchar_t*>(mask.data());
+    pattern.Length = static_cast<USHORT>(mask.size() * sizeof(wchar_t));
+    pattern.MaximumLength = pattern.Length;
+    alignas(FILE_DIRECTORY_INFORMATION) std::byte buffer[16 * 1024];
+    // The mask counts on the first call of a handle only, and stays with it for the later ones.
+    for (bool first = true;; first = false) {
+        IO_STATUS_BLOCK status_block{};
+        const NTSTATUS status =
+            os::NtQueryDirectoryFile(listing, nullptr, nullptr, nullptr, &status_block, buffer, sizeof buffer,
+                                     FileDirectoryInformation, FALSE, first ? &pattern : nullptr, first ? TRUE : FALSE);
+        // No name matches at all (the first call), or every one has been handed over.
+        if (status == STATUS_NO_MORE_FILES_VALUE || (first && status == STATUS_NO_SUCH_FILE_VALUE))
+            return ERROR_SUCCESS;
+        if (status < 0) return os::RtlNtStatusToDosError(status);
         for (std::size_t offset = 0;;) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + offset);
-            std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..") entries.push_back({std::move(name), entry->FileAttributes});
+            const auto* entry = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(buffer + offset);
+            visit(std::wstring_view(entry->FileName, entry->FileNameLength / sizeof(wchar_t)), entry->FileAttributes);
             if (entry->NextEntryOffset == 0) break;
             offset += entry->NextEntryOffset;
         }

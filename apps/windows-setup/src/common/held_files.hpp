@@ -5,6 +5,7 @@
 // something else in its place, so a name opened relative to it is always the one meant.
 
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,14 +42,13 @@ struct RelativeOpen {
 // closes. ERROR_SUCCESS, or why it cannot be deleted (ERROR_DIR_NOT_EMPTY, for one).
 [[nodiscard]] DWORD delete_through_handle(HANDLE handle) noexcept;
 
-struct DirectoryEntry {
-    std::wstring name;
-    DWORD attributes = 0;
-};
-
-// Every entry of the directory that `listing` is open on (with FILE_LIST_DIRECTORY), "." and ".."
-// left out; none when it cannot be listed.
-[[nodiscard]] std::optional<std::vector<DirectoryEntry>> directory_entries(HANDLE listing);
+// Calls `visit` with the name and attributes of each entry of the directory that `listing` is open
+// on (with FILE_LIST_DIRECTORY, on a fresh handle) whose name matches `mask` (the system's wildcards,
+// "*" and "?"). The system does the matching and hands the entries over a buffer at a time: however
+// many a folder holds, no more than one buffer of them is in memory. ERROR_SUCCESS once all have
+// been visited, else the system's error.
+[[nodiscard]] DWORD visit_entries(HANDLE listing, std::wstring_view mask,
+                                  const std::function<void(std::wstring_view name, DWORD attributes)>& visit);
 
 // True when what `handle` is open on lies on a volume reached through the network.
 [[nodiscard]] bool is_remote_volume(HANDLE handle);

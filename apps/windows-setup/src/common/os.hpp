@@ -54,6 +54,7 @@
     X(GetFinalPathNameByHandleW, 0)                                \
     X(GetFullPathNameW, 0)                                         \
     X(GetHandleInformation, FALSE)                                 \
+    X(GetModuleHandleExW, FALSE)                                   \
     X(GetModuleHandleW, nullptr)                                   \
     X(GetProcAddress, nullptr)                                     \
     X(GetProcessTimes, FALSE)                                      \
@@ -67,6 +68,7 @@
     X(LoadIconW, nullptr)                                          \
     X(LoadLibraryExW, nullptr)                                     \
     X(MessageBoxW, 0)                                              \
+    X(MoveFileExW, FALSE)                                          \
     X(MultiByteToWideChar, 0)                                      \
     X(OpenProcess, nullptr)                                        \
     X(OpenProcessToken, FALSE)                                     \
@@ -116,9 +118,14 @@ inline constexpr NTSTATUS PROCEDURE_MISSING = static_cast<NTSTATUS>(0xC000007A);
 // compatibility mode the process runs in.
 using RtlGetVersionFunction = NTSTATUS WINAPI(PRTL_OSVERSIONINFOW);
 using GetTempPath2WFunction = DWORD WINAPI(DWORD, LPWSTR);
+// Declared only in the driver kit's headers.
+using NtQueryDirectoryFileFunction = NTSTATUS NTAPI(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                                    ULONG, FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN);
 
-// The address of `name` in `library`, loaded from the system directory; null when either is missing.
-[[nodiscard]] FARPROC system_export(const wchar_t* library, const char* name) noexcept;
+// The address of `name` in `library`, loaded from the system directory unless `load` is false and
+// the process has not loaded it yet; null when either is missing. A library found already loaded
+// is pinned, so that nothing can unload it from under the address.
+[[nodiscard]] FARPROC system_export(const wchar_t* library, const char* name, bool load = true) noexcept;
 
 // A function of a DLL that the program does not import, found at its first call.
 template <typename Function>
@@ -145,15 +152,23 @@ public:
 
     // True when the system has it. Found once; a lookup that failed is tried again at the next call.
     [[nodiscard]] bool available() {
+        return find(true);
+    }
+    // The same, but false rather than loading its library when the process has not loaded it.
+    [[nodiscard]] bool available_if_loaded() {
+        return find(false);
+    }
+
+private:
+    bool find(bool load) {
         if (function_ == nullptr) {
             // Through a generic function pointer, which -Wcast-function-type accepts.
             function_ = reinterpret_cast<Result (*)(Arguments...)>(
-                reinterpret_cast<void (*)()>(system_export(library_, name_)));
+                reinterpret_cast<void (*)()>(system_export(library_, name_, load)));
         }
         return function_ != nullptr;
     }
 
-private:
     const wchar_t* library_;
     const char* name_;
     Result missing_;
@@ -218,6 +233,8 @@ MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
 MIREL_OS_LOADED(MIREL_OS_LOAD)
 #undef MIREL_OS_LOAD
 inline constinit Loaded<RtlGetVersionFunction> RtlGetVersion{L"ntdll.dll", "RtlGetVersion", PROCEDURE_MISSING};
+inline constinit Loaded<NtQueryDirectoryFileFunction> NtQueryDirectoryFile{L"ntdll.dll", "NtQueryDirectoryFile",
+                                                                           PROCEDURE_MISSING};
 // Missing before Windows 10 build 20348 (and under Wine): GetTempPathW is the fallback.
 inline constinit Loaded<GetTempPath2WFunction> GetTempPath2W{L"kernel32.dll", "GetTempPath2W", 0};
 

@@ -22,9 +22,9 @@ std::u16string_view as_utf16(const wchar_t* text, std::size_t size) {
     return {reinterpret_cast<const char16_t*>(text), size};
 }
 
-// Copies the record's stream into a new file of the staging directory and returns the file
-// protected and compared with what was read.
-Result<ProtectedFile> extract_runtime(MSIHANDLE record, const StagingDirectory& staging) {
+// Copies the record's stream into a new file of the staging directory, which holds the file
+// protected, and compares it with what was read.
+Status extract_runtime(MSIHANDLE record, StagingDirectory& staging) {
     std::vector<std::byte> copy;
     {
         // Created like a staged package: new, never through a reparse point, writable by us alone.
@@ -45,12 +45,15 @@ Result<ProtectedFile> extract_runtime(MSIHANDLE record, const StagingDirectory& 
 
     auto protected_file = protect_file(staging, RUNTIME_FILE_NAME);
     if (!protected_file) return fail(ErrorCode::InstallerRuntimePayload);
-    const std::optional<FileFacts> facts = file_facts(protected_file->file());
-    if (!facts || facts->size != copy.size() ||
-        compare_file_with(protected_file->file(), copy, RUNTIME_CHUNK_SIZE) != ReadBack::Same) {
+    // Held by the staging directory before it is compared (which allocates): its clean-up, also
+    // that of a run that has to end at once, releases the file before it deletes it.
+    staging.hold_file(std::move(*protected_file));
+    const HANDLE file = staging.held_files().back().file();
+    const std::optional<FileFacts> facts = file_facts(file);
+    if (!facts || facts->size != copy.size() || compare_file_with(file, copy, RUNTIME_CHUNK_SIZE) != ReadBack::Same) {
         return fail(ErrorCode::InstallerRuntimePayload);
     }
-    return std::move(*protected_file);
+    return {};
 }
 
 // This process's environment with the verifier's module path set: the verifier loads its
@@ -127,10 +130,7 @@ Status check_web_runtime(std::string_view package_path) {
     if (!query || query->fetch() != InstallerQuery::Fetch::Row) return fail(ErrorCode::InstallerRuntimePayload);
 
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
-    // Held by the staging directory, whose clean-up releases it before it deletes the file, also
-    // when the run has to end at once.
-    ASSIGN_OR_RETURN(ProtectedFile protected_file, extract_runtime(query->record(), staging));
-    staging.hold_file(std::move(protected_file));
+    RETURN_IF_ERROR(extract_runtime(query->record(), staging));
     return verify_signature(join_path(staging.path(), RUNTIME_FILE_NAME));
 }
 

@@ -26,8 +26,9 @@ void* reserve = nullptr;
     std::free(reserve);
     reserve = nullptr;
     // Windows Installer may have a staged package open for a query under way, which would keep it
-    // from being deleted; nothing will use those handles again.
-    if (os::MsiCloseAllHandles.available()) os::MsiCloseAllHandles();
+    // from being deleted; nothing will use those handles again. A run that never loaded msi.dll has
+    // none, and loading it now would only cost memory that has run out.
+    if (os::MsiCloseAllHandles.available_if_loaded()) os::MsiCloseAllHandles();
     clean_up_staging_directories();
     const Status outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
     log_run_end(outcome, report_place);

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "common/path.hpp"
 #include "common/run_log.hpp"
 #include "staging/staging_internal.hpp"
 
@@ -36,8 +37,7 @@ std::array<StagingDirectory*, 8> existing{};
 }  // namespace
 
 bool worth_waiting(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_DIR_NOT_EMPTY ||
-           error == ERROR_ACCESS_DENIED;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_DELETE_PENDING || error == ERROR_ACCESS_DENIED;
 }
 
 namespace {
@@ -45,30 +45,6 @@ namespace {
 bool is_gone(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
-
-// The pauses of one deletion, for the run's log.
-class Waits {
-public:
-    Waits() : started_(os::GetTickCount64()) {}
-    // Pauses for `reason` while `patience` lasts.
-    bool pause(DWORD reason, const Patience& patience) {
-        last_ = reason;
-        if (!patience.wait()) return false;
-        ++count_;
-        return true;
-    }
-    // " after N retries over M ms (the last reason)", or nothing without a retry.
-    [[nodiscard]] std::string text() const {
-        if (count_ == 0) return {};
-        return compose({" after ", count_, " retries over ", os::GetTickCount64() - started_, " ms (",
-                        LogPart::os_error(last_), ")"});
-    }
-
-private:
-    ULONGLONG started_;
-    std::size_t count_ = 0;
-    DWORD last_ = ERROR_SUCCESS;
-};
 
 // One try at deleting `name` inside `directory`: ERROR_SUCCESS once it is gone (or was never
 // there), else why not. Every handle is closed again before it returns.
@@ -83,6 +59,24 @@ DWORD try_remove_staged_file(HANDLE directory, std::wstring_view name, bool& fou
     file = open_in_directory(directory, name, REMOVAL);
     if (!file) return is_gone(file.error()) ? DWORD{ERROR_SUCCESS} : file.error();
     return ERROR_DELETE_PENDING;
+}
+
+// Hands what another process kept past the wait to the system, which deletes it at the next
+// restart: the staged names in `left`, then the directory. The log says so.
+void delete_at_restart(const std::string& directory, StagedNames left) {
+    const auto schedule = [](const std::string& path) {
+        const bool scheduled =
+            os::MoveFileExW(file_system_path(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+        const DWORD error = scheduled ? DWORD{ERROR_SUCCESS} : os::GetLastError();
+        log_event("clean-up", {path,
+                               scheduled ? " is to be deleted at the next restart"
+                                         : " cannot be left to the next restart to delete: ",
+                               scheduled ? LogPart("") : LogPart::os_error(error)});
+    };
+    for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
+        if (left[i]) schedule(join_path(directory, STAGED_FILE_NAMES[i]));
+    }
+    schedule(directory);
 }
 
 // One try at removing the directory `name` inside `parent` if it is still the one with `id`:
@@ -104,45 +98,72 @@ DWORD try_remove_directory(HANDLE parent, std::wstring_view name, const std::opt
 
 Patience::Patience(ULONGLONG milliseconds) : until_(os::GetTickCount64() + milliseconds) {}
 
-bool Patience::wait() const {
-    if (os::GetTickCount64() >= until_) return false;
-    os::Sleep(CLEANUP_PAUSE_MS);
+ULONGLONG Patience::left() const {
+    const ULONGLONG now = os::GetTickCount64();
+    return now >= until_ ? 0 : until_ - now;
+}
+
+Retries::Retries(const Patience& patience) : patience_(patience), started_(os::GetTickCount64()) {}
+
+bool Retries::pause(DWORD reason) {
+    last_ = reason;
+    const ULONGLONG left = patience_.left();
+    if (left == 0) return false;
+    os::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(next_, left)));
+    next_ = std::min(next_ * 2, LONGEST_PAUSE_MS);
+    ++count_;
     return true;
 }
 
-void remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where) {
-    for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
-        const std::string_view staged = STAGED_FILE_NAMES[i];
-        Waits waits;
-        bool found = false;
-        DWORD left = ERROR_SUCCESS;
-        do {
-            left = try_remove_staged_file(directory, STAGED_WIDE_NAMES[i], found);
-        } while (worth_waiting(left) && waits.pause(left, patience));
-        if (!found && left == ERROR_SUCCESS) continue;
-        if (run_log_enabled()) {
-            log_event("clean-up", {left == ERROR_SUCCESS ? "deleted " : "left ", where, "\\", staged, waits.text(),
-                                   left == ERROR_SUCCESS ? "" : ": ",
-                                   left == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(left)});
-        }
-    }
+std::string Retries::text() const {
+    if (count_ == 0) return {};
+    return compose(
+        {" after ", count_, " retries over ", os::GetTickCount64() - started_, " ms (", LogPart::os_error(last_), ")"});
 }
 
-void remove_directory(HANDLE parent, std::wstring_view name, const std::optional<FileId>& id, const Patience& patience,
-                      std::string_view where) {
-    Waits waits;
+StagedNames remove_staged_files(HANDLE directory, const Patience& patience, std::string_view where) {
+    StagedNames left;
+    for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
+        const std::string_view staged = STAGED_FILE_NAMES[i];
+        Retries retries(patience);
+        bool found = false;
+        DWORD refused = ERROR_SUCCESS;
+        do {
+            refused = try_remove_staged_file(directory, STAGED_WIDE_NAMES[i], found);
+        } while (worth_waiting(refused) && retries.pause(refused));
+        left[i] = refused != ERROR_SUCCESS;
+        if (!found && refused == ERROR_SUCCESS) continue;
+        if (run_log_enabled()) {
+            log_event("clean-up", {refused == ERROR_SUCCESS ? "deleted " : "left ", where, "\\", staged, retries.text(),
+                                   refused == ERROR_SUCCESS ? "" : ": ",
+                                   refused == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(refused)});
+        }
+    }
+    return left;
+}
+
+DWORD remove_directory(HANDLE parent, std::wstring_view name, const std::optional<FileId>& id, const Patience& patience,
+                       std::string_view where) {
+    Retries retries(patience);
     DWORD left = ERROR_SUCCESS;
     // Somebody may have it open; or, in the instant it was not held, moved it away (and perhaps
     // back) or removed it.
     do {
         left = try_remove_directory(parent, name, id);
-    } while ((worth_waiting(left) || is_gone(left)) && waits.pause(left, patience));
-    if (!run_log_enabled()) return;
-    if (left == ERROR_ALREADY_EXISTS)
-        return log_event("clean-up", {"left ", where, ": another directory has its name now"});
+    } while ((worth_waiting(left) || is_gone(left)) && retries.pause(left));
+    if (!run_log_enabled()) return left;
+    if (left == ERROR_ALREADY_EXISTS) {
+        log_event("clean-up", {"left ", where, ": another directory has its name now"});
+        return left;
+    }
     log_event("clean-up",
-              {left == ERROR_SUCCESS ? "removed " : "left ", where, waits.text(), left == ERROR_SUCCESS ? "" : ": ",
+              {left == ERROR_SUCCESS ? "removed " : "left ", where, retries.text(), left == ERROR_SUCCESS ? "" : ": ",
                left == ERROR_SUCCESS ? LogPart("") : LogPart::os_error(left)});
+    return left;
+}
+
+void clean_up_within(StagingDirectory& staging, ULONGLONG patience_ms) noexcept {
+    staging.clean_up(patience_ms);
 }
 
 }  // namespace staging_internal
@@ -169,6 +190,7 @@ StagingDirectory::StagingDirectory(std::string path, std::wstring name, std::opt
       id_(id),
       ancestors_(std::move(ancestors)),
       directory_(std::move(directory)) {
+    held_files_.reserve(STAGED_FILE_NAMES.size());
     const auto free = std::ranges::find(staging_internal::existing, nullptr);
     if (free != staging_internal::existing.end()) *free = this;
 }
@@ -190,20 +212,37 @@ void clean_up_staging_directories() noexcept {
     }
 }
 
+void StagingDirectory::release_last_file() noexcept {
+    if (held_files_.empty()) return;
+    held_files_.back().release();
+    held_files_.pop_back();
+}
+
 void StagingDirectory::clean_up() noexcept {
+    clean_up(staging_internal::CLEANUP_PATIENCE_MS);
+}
+
+void StagingDirectory::clean_up(ULONGLONG patience_ms) noexcept {
     // Our own read handles deny deletion to this process too: all of them go first.
     for (ProtectedFile& file : held_files_) file.release();
     held_files_.clear();
     if (!directory_) return;
 
     // Through the held directory only: whatever happens elsewhere, these names are inside it.
-    const staging_internal::Patience patience(staging_internal::CLEANUP_PATIENCE_MS);
-    staging_internal::remove_staged_files(directory_.get(), patience, path_);
+    const staging_internal::Patience patience(patience_ms);
+    const staging_internal::StagedNames left = staging_internal::remove_staged_files(directory_.get(), patience, path_);
     // The held handle shares no deletion, so it has to go before the directory can be opened for
     // it; from here until it is deleted the emptied directory is no longer held.
     directory_.reset();
     // A file of another name inside keeps it; the directory then stays with it.
-    staging_internal::remove_directory(ancestors_.back().get(), name_, id_, patience, path_);
+    const DWORD stays = staging_internal::remove_directory(ancestors_.back().get(), name_, id_, patience, path_);
+    // Another process kept a staged file, or the directory, past the wait; not a file of another
+    // name, nor a directory that is no longer ours. An elevated run (only it may) leaves them to the
+    // system to delete at the next restart, while the directories above are still held and the
+    // path still names them; docs/threat-model.md weighs what a path exposes until then.
+    const bool ours = stays != ERROR_SUCCESS && stays != ERROR_ALREADY_EXISTS && !staging_internal::is_gone(stays);
+    if (ours && (left.any() || staging_internal::worth_waiting(stays)) && is_elevated())
+        staging_internal::delete_at_restart(path_, left);
     for (UniqueHandle& ancestor : ancestors_) ancestor.reset();
 }
 

@@ -198,16 +198,54 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
     return fail(ErrorCode::TemporaryDirectory);
 }
 
-Result<ProtectedFile> verify_protected_file(ProtectedFile file, std::span<const std::byte> bytes) {
-    const auto give_up = [&file](ErrorCode code, DWORD os_error = 0) {
-        file.release();
+Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name,
+                                   const Patience& patience) {
+    // Handles of its own on the directories that the staging directory already holds, so that the
+    // record stands for the whole path however long it is kept.
+    std::vector<UniqueHandle> directories;
+    directories.reserve(staging.ancestors().size() + 1);
+    for (const UniqueHandle& ancestor : staging.ancestors()) {
+        std::optional<UniqueHandle> copy = duplicate(ancestor.get());
+        if (!copy) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+        directories.push_back(std::move(*copy));
+    }
+    std::optional<UniqueHandle> own = duplicate(staging.handle());
+    if (!own) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+    directories.push_back(std::move(*own));
+
+    // Reading is the only sharing granted: no writer, no deleter, no rename while this is open. An
+    // agent that hashes or uploads the new file may keep it from being opened so for seconds (not
+    // sharing reading, or writing itself).
+    const std::wstring name = to_wide(file_name);
+    Retries retries(patience);
+    std::expected<UniqueHandle, DWORD> file;
+    do {
+        file = open_in_directory(staging.handle(), name,
+                                 {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
+    } while (!file && (file.error() == ERROR_SHARING_VIOLATION || file.error() == ERROR_LOCK_VIOLATION) &&
+             retries.pause(file.error()));
+    if (retries.count() > 0) {
+        log_event("staging", {join_path(staging.path(), file_name), file ? " could be held" : " could not be held",
+                              retries.text()});
+    }
+    if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
+    ProtectedFile held(std::move(directories), std::move(*file));
+    if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
+    return held;
+}
+
+Status verify_last_held_file(StagingDirectory& staging, std::span<const std::byte> bytes) {
+    const auto give_up = [&staging](ErrorCode code, DWORD os_error = 0) {
+        staging.release_last_file();
         return fail(code, os_error);
     };
-    const std::optional<FileFacts> facts = file_facts(file.file());
+    const HANDLE file = staging.held_files().back().file();
+    const std::optional<FileFacts> facts = file_facts(file);
     if (!facts) return give_up(ErrorCode::InstallerPayloadLocked, os::GetLastError());
     if (facts->size != bytes.size()) return give_up(ErrorCode::InstallerPayloadChanged);
-    switch (compare_file_with(file.file(), bytes, VERIFY_CHUNK_SIZE)) {
-        case ReadBack::Same: return file;
+    switch (compare_file_with(file, bytes, VERIFY_CHUNK_SIZE)) {
+        case ReadBack::Same: return {};
         case ReadBack::Different: return give_up(ErrorCode::InstallerPayloadChanged);
         case ReadBack::ReadFailed: break;
     }
@@ -232,27 +270,8 @@ std::expected<UniqueHandle, DWORD> create_staged_file(const StagingDirectory& st
 }
 
 Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name) {
-    // Handles of its own on the directories that the staging directory already holds, so that the
-    // record stands for the whole path however long it is kept.
-    std::vector<UniqueHandle> directories;
-    directories.reserve(staging.ancestors().size() + 1);
-    for (const UniqueHandle& ancestor : staging.ancestors()) {
-        std::optional<UniqueHandle> copy = duplicate(ancestor.get());
-        if (!copy) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-        directories.push_back(std::move(*copy));
-    }
-    std::optional<UniqueHandle> own = duplicate(staging.handle());
-    if (!own) return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-    directories.push_back(std::move(*own));
-
-    // Reading is the only sharing granted: no writer, no deleter, no rename while this is open.
-    auto file = open_in_directory(staging.handle(), to_wide(file_name),
-                                  {GENERIC_READ, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
-    if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
-    ProtectedFile held(std::move(directories), std::move(*file));
-    if (!has_attributes(held.file(), 0, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-        return fail(ErrorCode::FileProtectionFailed, os::GetLastError());
-    return held;
+    return staging_internal::protect_file(staging, file_name,
+                                          staging_internal::Patience(staging_internal::CLEANUP_PATIENCE_MS));
 }
 
 Result<std::string> write_payload(StagingDirectory& staging, std::string_view file_name,
@@ -271,9 +290,10 @@ Result<std::string> write_payload(StagingDirectory& staging, std::string_view fi
 
     Result<ProtectedFile> protected_file = protect_file(staging, file_name);
     if (!protected_file) return fail(ErrorCode::InstallerPayloadLocked, protected_file.error().os_error());
-    ASSIGN_OR_RETURN(ProtectedFile verified,
-                     staging_internal::verify_protected_file(std::move(*protected_file), bytes));
-    staging.hold_file(std::move(verified));
+    // Held by the staging directory before it is read back: memory that runs out meanwhile ends
+    // the run through the clean-up, which can delete only what it can release first.
+    staging.hold_file(std::move(*protected_file));
+    RETURN_IF_ERROR(staging_internal::verify_last_held_file(staging, bytes));
     std::string path = join_path(staging.path(), file_name);
     log_event("staging", {"wrote ", path, ", ", bytes.size(), " bytes, verified and held"});
     return path;

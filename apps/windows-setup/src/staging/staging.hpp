@@ -50,6 +50,7 @@ class StagingDirectory;
 namespace staging_internal {
 // create_staging_directory with another source of FILETIME values, read once per attempt.
 [[nodiscard]] Result<StagingDirectory> create_staging_directory(const std::function<std::uint64_t()>& read_system_time);
+void clean_up_within(StagingDirectory& staging, ULONGLONG patience_ms) noexcept;
 }
 
 // A directory created new under the user's temporary directory (its links resolved), held open
@@ -75,17 +76,24 @@ public:
     [[nodiscard]] HANDLE handle() const noexcept { return directory_.get(); }
     // The directories above it, root first, held as long as it exists; the last is its parent.
     [[nodiscard]] const std::vector<UniqueHandle>& ancestors() const noexcept { return ancestors_; }
+    // Room for every staged name is kept from the creation on, so that holding a file allocates
+    // nothing: memory that runs out in between would leave the file in nobody's list.
     void hold_file(ProtectedFile file) { held_files_.push_back(std::move(file)); }
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
+    // Releases the file held last: the checks after holding found it is not what was written.
+    void release_last_file() noexcept;
 
     // The clean-up, done now rather than at destruction; nothing is left to do afterwards. It
-    // allocates nothing unless there is a run log to write to.
+    // allocates nothing unless there is a run log to write to or another process kept something
+    // past its wait. In an elevated run, what stays then is deleted at the next restart.
     void clean_up() noexcept;
 
 private:
     // Which path the directory is handed out by is known only once it exists.
     friend Result<StagingDirectory> staging_internal::create_staging_directory(
         const std::function<std::uint64_t()>& read_system_time);
+    friend void staging_internal::clean_up_within(StagingDirectory& staging, ULONGLONG patience_ms) noexcept;
+    void clean_up(ULONGLONG patience_ms) noexcept;
 
     std::string path_;
     std::wstring name_;  // in its parent
@@ -106,7 +114,9 @@ void clean_up_staging_directories() noexcept;
 
 // Opens `file_name` in the staging directory for reading, shared for reading only, together with
 // handles on the staging directory and every directory above it; the file must be neither a
-// directory nor a link. Failures give ErrorCode::FileProtectionFailed.
+// directory nor a link. Another process that has the file open in a way that keeps it from being
+// held (a scanner that shares no reading, a writer) is waited for as long as the clean-up waits.
+// Failures give ErrorCode::FileProtectionFailed.
 [[nodiscard]] Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name);
 
 // Writes `bytes` as `file_name` into `staging`, protects it and verifies it byte for byte.

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "staging/staging.hpp"
+#include "staging/staging_internal.hpp"
 #include "staging/staging_name.hpp"
 #include "staging_test_support.hpp"
 
@@ -16,45 +17,8 @@ namespace {
 
 using StagingCleanUp = StagingFixture;
 
-// What a scanner, an indexer or a file manager does: opens a file or a folder the usual way and
-// lets go a while later, here well into the clean-up. Sharing checks and deletions that wait for
-// the last handle are the same whichever process holds it.
-class LateReader {
-public:
-    // False when the open was refused.
-    bool hold(const std::string& path, DWORD share, DWORD milliseconds) {
-        HANDLE handle = ::CreateFileW(to_wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return false;
-        threads_.emplace_back([handle, milliseconds] {
-            ::Sleep(milliseconds);
-            ::CloseHandle(handle);
-        });
-        return true;
-    }
-    // Maps the file into memory, as a scanner may: the system then refuses its deletion (access
-    // denied) until the view is gone.
-    bool map(const std::string& path, DWORD milliseconds) {
-        const UniqueHandle file(::CreateFileW(to_wide(path).c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-        const UniqueHandle mapping(file ? ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr)
-                                        : nullptr);
-        void* view = mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
-        if (view == nullptr) return false;
-        threads_.emplace_back([view, milliseconds] {
-            ::Sleep(milliseconds);
-            ::UnmapViewOfFile(view);
-        });
-        return true;
-    }
-    ~LateReader() {
-        for (std::thread& thread : threads_) thread.join();
-    }
-
-private:
-    std::vector<std::thread> threads_;
-};
+constexpr const wchar_t* SESSION_MANAGER = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* PENDING_OPERATIONS = L"PendingFileRenameOperations";
 
 TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
     constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -98,6 +62,13 @@ TEST_F(StagingCleanUp, RemovesTheStagedFilesAndTheDirectory) {
              ASSERT_TRUE(reader.hold(staging.path() + "\\en.msi", ALL_SHARING, 300));
              ASSERT_TRUE(reader.hold(staging.path() + "\\tr.msi", ALL_SHARING, 600));
          }},
+        // An endpoint agent hashing a new package for seconds, without sharing its deletion: the
+        // clean-up waits it out within the run.
+        {"an agent in another process holding a package for 5 seconds",
+         [&](StagingDirectory& staging) {
+             ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
+             ASSERT_TRUE(reader.hold_elsewhere(staging.path() + "\\en.msi", FILE_SHARE_READ, 5000));
+         }},
         {"a scanner mapping a package, which makes its deletion refused as access denied",
          [&](StagingDirectory& staging) {
              ASSERT_TRUE(write_payload(staging, "en.msi", make_payload(40'000, 1)));
@@ -139,14 +110,19 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
         const char* why;
         std::string name;
         Left left;
-        bool held = false;  // a file still open in the killed run's child for a moment
+        // A staged file still open in another process for a moment, shared so: the killed run's child
+        // shares its deletion, an agent does not.
+        std::optional<DWORD> held = {};
     } cases[] = {
         {"no such process", "MirelSetup-4294967295-1700000000000000000-0", Left::Nothing},
-        {"a child of the run still holds a file", "MirelSetup-4294967295-1700000000000000200-0", Left::Nothing, true},
+        {"a child of the run still holds a file", "MirelSetup-4294967295-1700000000000000200-0", Left::Nothing,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
         {"its id now belongs to a process started later", "MirelSetup-" + pid + "-1700000000000000000-3",
          Left::Nothing},
         {"a file of another name stays, with the directory", "MirelSetup-4294967295-1700000000000000100-0",
          Left::Foreign},
+        {"a held staged name is waited for, a file of another name is not",
+         "MirelSetup-4294967295-1700000000000000300-0", Left::Foreign, FILE_SHARE_READ},
         {"a run that still lives", "MirelSetup-" + pid + "-" + live_time + "-0", Left::All},
         {"not the program's pattern", "MirelSetup-4294967295-01700000000000000000-0", Left::All},
         {"not the program's pattern", "MirelSetup-4294967295-1700000000000000000-0.old", Left::All},
@@ -162,12 +138,12 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
             ASSERT_TRUE(write_file(directory + "\\setup.log", bytes));
         }
         if (c.held) {
-            ASSERT_TRUE(
-                reader.hold(directory + "\\en.msi", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 300));
+            ASSERT_TRUE(reader.hold_elsewhere(directory + "\\en.msi", *c.held, 1000));
         }
     }
     std::string own;
     {
+        const LogCapture log;
         Result<StagingDirectory> staging = create_staging_directory();
         ASSERT_TRUE(staging) << staging.error().text();
         own = staging->path();
@@ -175,9 +151,16 @@ TEST_F(StagingCleanUp, RemovesDirectoriesOfRunsThatEndedWithoutTheirCleanUp) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         const std::string directory = temp_ + "\\" + c.name;
+        // Left at once: the wait is for other processes, which a file of another name is not.
+        const auto left_line =
+            std::ranges::find(LogCapture::lines(),
+                              "earlier runs: left " + directory + ": os error " + std::to_string(ERROR_DIR_NOT_EMPTY));
         switch (c.left) {
             case Left::Nothing: EXPECT_FALSE(exists(directory)); break;
-            case Left::Foreign: EXPECT_EQ(list_directory(directory), std::vector<std::string>{"setup.log"}); break;
+            case Left::Foreign:
+                EXPECT_EQ(list_directory(directory), std::vector<std::string>{"setup.log"});
+                EXPECT_NE(left_line, LogCapture::lines().end());
+                break;
             case Left::All: EXPECT_EQ(list_directory(directory).size(), STAGED_FILE_NAMES.size()); break;
         }
         remove_tree(directory);
@@ -207,6 +190,67 @@ TEST_F(StagingCleanUp, TouchesNothingButItsOwnNamesInsideTheDirectory) {
         EXPECT_EQ(read_file(temp_ + "\\" + std::string(name)), other) << name;
     }
     remove_tree(path);
+}
+
+// The system's list of deletions at the next restart, as the registry holds it (a REG_MULTI_SZ of
+// "\??\path" and empty targets); none when there is no list.
+std::optional<std::wstring> pending_deletions() {
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, PENDING_OPERATIONS, RRF_RT_REG_MULTI_SZ, nullptr,
+                       data.data(), &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(data.data(), size / sizeof(wchar_t));
+}
+
+// Past its wait, an elevated run leaves what another process still holds to the system, the staged
+// file first, then the directory. Wine's token is always elevated, and Wine deletes them at the
+// prefix's next start: the test takes its entries out again, so that nothing of it is done then.
+TEST_F(StagingCleanUp, LeavesWhatIsHeldPastItsWaitToTheNextRestartInAnElevatedRun) {
+    if (!is_elevated()) GTEST_SKIP() << "only an elevated run may schedule deletions";
+    const std::optional<std::wstring> before = pending_deletions();
+    std::string path;
+    {
+        LateReader agent;
+        Result<StagingDirectory> staging = create_staging_directory();
+        ASSERT_TRUE(staging);
+        path = staging->path();
+        ASSERT_TRUE(write_payload(*staging, "en.msi", make_payload(40'000, 1)));
+        ASSERT_TRUE(agent.hold_elsewhere(path + "\\en.msi", FILE_SHARE_READ, 2000));
+        const LogCapture log;
+        staging_internal::clean_up_within(*staging, 300);
+        EXPECT_TRUE(exists(path + "\\en.msi"));
+        EXPECT_NE(std::ranges::find(LogCapture::lines(), "clean-up: " + path + " is to be deleted at the next restart"),
+                  LogCapture::lines().end());
+    }
+    const std::optional<std::wstring> after = pending_deletions();
+    if (before) {
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, PENDING_OPERATIONS, REG_MULTI_SZ, before->data(),
+                          static_cast<DWORD>(before->size() * sizeof(wchar_t)));
+    } else {
+        ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, PENDING_OPERATIONS);
+    }
+    const std::wstring directory = L"\\??\\" + to_wide(path);
+    ASSERT_TRUE(after);
+    EXPECT_NE(after->find(directory + L"\\en.msi" + L'\0' + L'\0' + directory + L'\0' + L'\0'), std::wstring::npos);
+    remove_tree(path);
+}
+
+// When memory runs out, Windows Installer's handles are closed before the clean-up only if the run
+// has loaded msi.dll: loading it then would cost memory that is gone. And a library that the
+// program finds already loaded is pinned, so that whoever loaded it cannot unload it under a
+// function the program has found in it.
+TEST(SystemFunctions, AreLookedUpWithoutLoadingTheirLibraryAndKeepItLoadedOnceFound) {
+    constexpr const wchar_t* LIBRARY = L"wtsapi32.dll";
+    ASSERT_EQ(::GetModuleHandleW(LIBRARY), nullptr) << "the test process has loaded it already";
+    os::Loaded<BOOL WINAPI(ULONG, PHANDLE)> function{LIBRARY, "WTSQueryUserToken", FALSE};
+    EXPECT_FALSE(function.available_if_loaded());
+    EXPECT_EQ(::GetModuleHandleW(LIBRARY), nullptr);
+    const HMODULE loaded = ::LoadLibraryW(LIBRARY);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_TRUE(function.available_if_loaded());
+    ::FreeLibrary(loaded);
+    EXPECT_EQ(::GetModuleHandleW(LIBRARY), loaded);
 }
 
 TEST_F(StagingCleanUp, HappensOnceThroughTheLastOwner) {

@@ -1,6 +1,8 @@
 // staging_hostile FILE ROUNDS: another process trying, round after round, to change a staged file
 // or the directories above it. Anything that succeeds is undone where it can be and counted.
 // Prints one line per attack and target: "attack<TAB>target<TAB>attempts<TAB>successes<TAB>last error".
+// staging_hostile --hold FILE SHARE MILLISECONDS: an agent that opens the file for reading with that
+// sharing, prints "held" and lets go after that long (exit code 1, silently, when it cannot).
 
 #include <windows.h>
 
@@ -8,6 +10,7 @@
 #include <cwchar>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,6 +50,15 @@ bool try_open(const std::wstring& path, DWORD access, DWORD sharing, std::vector
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 5 && std::wstring_view(argv[1]) == L"--hold") {
+        const HANDLE file = ::CreateFileW(argv[2], GENERIC_READ, std::wcstoul(argv[3], nullptr, 10), nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        ::Sleep(std::wcstoul(argv[4], nullptr, 10));
+        return 0;
+    }
     if (argc != 3) return 2;
     const std::wstring file = argv[1];
     const long rounds = std::wcstol(argv[2], nullptr, 10);

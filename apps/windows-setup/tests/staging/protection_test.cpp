@@ -192,10 +192,12 @@ TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
         const DWORD handles_before = handle_count();
         Result<ProtectedFile> held = protect_file(*staging, "en.msi");
         ASSERT_TRUE(held);
-        Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
+        staging->hold_file(std::move(*held));
+        const Status verified = staging_internal::verify_last_held_file(*staging, payload);
         ASSERT_FALSE(verified);
         EXPECT_EQ(verified.error().text(), "installer_payload_changed");
         // Nothing of the record stays open: the file can be opened exclusively again.
+        EXPECT_TRUE(staging->held_files().empty());
         EXPECT_EQ(handle_count(), handles_before);
         EXPECT_TRUE(
             UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)));
@@ -204,8 +206,9 @@ TEST_F(FileReadBack, ReleasesTheProtectionOfAFileThatDiffers) {
     ASSERT_TRUE(write_file(path, payload));
     Result<ProtectedFile> held = protect_file(*staging, "en.msi");
     ASSERT_TRUE(held);
-    Result<ProtectedFile> verified = staging_internal::verify_protected_file(std::move(*held), payload);
-    ASSERT_TRUE(verified);
+    staging->hold_file(std::move(*held));
+    ASSERT_TRUE(staging_internal::verify_last_held_file(*staging, payload));
+    EXPECT_EQ(staging->held_files().size(), 1u);
     EXPECT_FALSE(
         UniqueHandle(::CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0, nullptr)));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -227,18 +230,30 @@ TEST_F(ProtectFile, RefusesWhatItCannotHoldAndKeepsNothingOpen) {
         ASSERT_FALSE(held) << name;
         EXPECT_EQ(held.error().text(), "file_protection_failed") << name;
     }
-    // A writer that is still open keeps the file from being held.
+    // A writer that is still open when the wait for it ends keeps the file from being held.
     {
         UniqueHandle writer(
             ::CreateFileW(to_wide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer);
-        Result<ProtectedFile> held = protect_file(*staging, "en.msi");
+        Result<ProtectedFile> held =
+            staging_internal::protect_file(*staging, "en.msi", staging_internal::Patience(300));
         ASSERT_FALSE(held);
         EXPECT_EQ(held.error().text(), "file_protection_failed");
     }
     // The failed calls closed every handle they had opened or duplicated.
     EXPECT_EQ(handle_count(), handles_before);
     ::RemoveDirectoryW(to_wide(staging->path() + "\\tr.msi").c_str());
+}
+
+// An agent that opens a new package without sharing it, to hash or upload it, is waited for.
+TEST_F(ProtectFile, WaitsForAnotherProcessThatKeepsTheFileFromBeingHeld) {
+    Result<StagingDirectory> staging = create_staging_directory();
+    ASSERT_TRUE(staging);
+    ASSERT_TRUE(write_file(staging->path() + "\\en.msi", make_payload(600)));
+    LateReader agent;
+    ASSERT_TRUE(agent.hold_elsewhere(staging->path() + "\\en.msi", 0, 1500));
+    const Result<ProtectedFile> held = protect_file(*staging, "en.msi");
+    EXPECT_TRUE(held) << held.error().text();
 }
 
 TEST_F(ProtectFile, HoldsEveryDirectoryOfALongPathForm) {

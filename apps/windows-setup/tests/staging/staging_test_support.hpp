@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/run_log.hpp"
 #include "common/win32.hpp"
 #include "staging/staging.hpp"
 #include "wine_files.hpp"
@@ -74,6 +77,78 @@ inline std::string current_temp_path() {
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
     return from_wide(std::wstring_view(buffer, length));
 }
+
+// What a scanner, an indexer or a file manager does: opens a file or a folder the usual way and
+// lets go a while later, here well into the clean-up. Sharing checks and deletions that wait for
+// the last handle are the same whichever process holds it.
+class LateReader {
+public:
+    // False when the open was refused.
+    bool hold(const std::string& path, DWORD share, DWORD milliseconds) {
+        HANDLE handle = ::CreateFileW(to_wide(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        threads_.emplace_back([handle, milliseconds] {
+            ::Sleep(milliseconds);
+            ::CloseHandle(handle);
+        });
+        return true;
+    }
+    // Maps the file into memory, as a scanner may: the system then refuses its deletion (access
+    // denied) until the view is gone.
+    bool map(const std::string& path, DWORD milliseconds) {
+        const UniqueHandle file(::CreateFileW(to_wide(path).c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+        const UniqueHandle mapping(file ? ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr)
+                                        : nullptr);
+        void* view = mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
+        if (view == nullptr) return false;
+        threads_.emplace_back([view, milliseconds] {
+            ::Sleep(milliseconds);
+            ::UnmapViewOfFile(view);
+        });
+        return true;
+    }
+    // The same from another process, as an endpoint agent does: true once it has the file open.
+    bool hold_elsewhere(const std::string& path, DWORD share, DWORD milliseconds) {
+        wine_test::LaunchRequest request;
+        request.program = wine_test::own_directory() + L"\\staging_hostile.exe";
+        request.arguments = {L"--hold", to_wide(path), std::to_wstring(share), std::to_wstring(milliseconds)};
+        request.capture_standard_output = true;
+        std::unique_ptr<wine_test::Process> agent = wine_test::start_process(request);
+        if (!agent) return false;
+        // It has the file open once it says so; it says nothing if it cannot open it.
+        while (agent->standard_output().empty() && !agent->has_exited()) ::Sleep(10);
+        const bool held = agent->standard_output().starts_with("held");
+        agents_.push_back(std::move(agent));
+        return held;
+    }
+    ~LateReader() {
+        for (std::thread& thread : threads_) thread.join();
+        for (const auto& agent : agents_) agent->wait_for_exit(60'000);
+    }
+
+private:
+    std::vector<std::thread> threads_;
+    std::vector<std::unique_ptr<wine_test::Process>> agents_;
+};
+
+// The run's log lines ("topic: text") for as long as it exists.
+class LogCapture {
+public:
+    LogCapture() {
+        lines().clear();
+        set_run_log_sink([](std::string_view topic, std::string_view text) {
+            lines().push_back(std::string(topic) + ": " + std::string(text));
+        });
+    }
+    ~LogCapture() { set_run_log_sink(nullptr); }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> captured;
+        return captured;
+    }
+};
 
 // Each test gets an empty temporary directory of its own. Afterwards, pass or fail, no staging
 // directory may be left in it.
