@@ -13,6 +13,8 @@ namespace {
 
 const std::wstring TITLE = L"Mirel - Oruvan Setup";
 const std::wstring FAILED = L"Mirel installation could not be completed.";
+// What a file of somebody else's, which a log's name must not lead to, holds before and after.
+constexpr std::string_view OTHER_FILE = "somebody else's file\r\n";
 // The box in which Wine's engine tells why it refuses to install.
 const std::wstring ENGINE_REFUSAL = L"Install Failed";
 constexpr DWORD ENGINE_BOX_TIMEOUT_MS = 90'000;
@@ -248,6 +250,56 @@ TEST_F(RunLogEdges, ALogThatCannotBeCreatedEndsTheRunAndLeavesNothing) {
     EXPECT_TRUE(setup->standard_error().ends_with("(os error 3)\n")) << setup->standard_error();
     EXPECT_FALSE(exists(log));
     EXPECT_TRUE(folder_.entries().empty());
+}
+
+// A log that the run may not write ends it before anything is checked or staged, and writes nothing
+// anywhere: another name for a file of somebody else's (any run under Wine is elevated; the engine's
+// log beside it is one more), or a log that another run is writing, which is said in words.
+struct RefusedLog {
+    const char* name;
+    // Makes `log` such a log; returns the run that writes it, if any.
+    std::unique_ptr<td::Process> (*make)(const std::wstring& log, const TestFolder& folder);
+    std::string standard_error;
+};
+
+const RefusedLog REFUSED_LOGS[] = {
+    {"AHardLinkToAnotherFile",
+     [](const std::wstring& log, const TestFolder& folder) {
+         EXPECT_TRUE(
+             wine_test::make_hard_links(folder.scratch() + L"\\other.txt", OTHER_FILE, {log, log + L".engine.log"}));
+         return std::unique_ptr<td::Process>();
+     },
+     "run_log_refused\n"},
+    {"OneThatAnotherRunWrites",
+     [](const std::wstring& log, const TestFolder& folder) {
+         std::unique_ptr<td::Process> first = start_setup(setup_program(), {L"--log=" + log}, folder);
+         EXPECT_NE(read_file_holding(log, "run: interactive", wine_test::WINDOW_TIMEOUT_MS).find("run: interactive"),
+                   std::string::npos);
+         return first;
+     },
+     "Another run of the setup program, or another program, is using this log file. Try again when it has "
+     "finished, or choose another log file.\n"},
+};
+
+// One case for the rows: a second suite of rows in this file would not link (GCC 12 under mingw).
+TEST_F(RunLogEdges, ARefusedLogEndsTheRunBeforeAnythingIsStagedAndWritesNothing) {
+    for (const RefusedLog& row : REFUSED_LOGS) {
+        SCOPED_TRACE(row.name);
+        const std::wstring log = folder_.scratch() + L"\\" + widen(row.name) + L".log";
+        const std::unique_ptr<td::Process> first = row.make(log, folder_);
+        std::unique_ptr<td::Process> setup =
+            start_setup(program("setup"), {L"--validate", L"--log=" + log}, folder_, {}, true);
+        ASSERT_TRUE(setup);
+        ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 1u));
+        EXPECT_EQ(setup->standard_error(), row.standard_error);
+        EXPECT_TRUE(folder_.entries().empty());
+        if (first) {
+            ASSERT_NO_FATAL_FAILURE(choose(*first, IDCANCEL));
+            ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*first, 0u));
+        }
+        EXPECT_EQ(read_file(log).find("--validate"), std::string::npos) << "the second run wrote to the log";
+    }
+    EXPECT_EQ(read_file(folder_.scratch() + L"\\other.txt"), OTHER_FILE);
 }
 
 }  // namespace
