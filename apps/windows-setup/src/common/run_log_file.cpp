@@ -1,5 +1,6 @@
 #include "common/run_log_file.hpp"
 
+#include <array>
 #include <span>
 
 #include "common/held_files.hpp"
@@ -10,6 +11,7 @@ namespace mirel {
 namespace {
 
 constexpr std::size_t ELAPSED_WIDTH = 7;
+constexpr std::size_t COPY_CHUNK_SIZE = 32768;
 
 // The log stays open for the rest of the process, and so do the directories above it; the system
 // closes them at the end.
@@ -97,6 +99,39 @@ Result<std::string> open_run_log(std::string_view path) {
     opened_at = now();
     set_run_log_sink(write_line, [](std::uint32_t code) { return os_error_text(code); });
     return full_path;
+}
+
+std::optional<std::string> copy_engine_log(HANDLE staging_directory, const std::optional<std::string>& run_log) {
+    if (!run_log) return std::nullopt;
+    std::string copy = *run_log + std::string(ENGINE_LOG_SUFFIX);
+    // The engine may still have it open for writing for a moment after it has ended.
+    const std::expected<UniqueHandle, DWORD> source =
+        open_in_directory(staging_directory, to_wide(ENGINE_LOG_NAME),
+                          {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_NON_DIRECTORY_FILE});
+    if (!source) {
+        log_event("engine", {"its own log cannot be read: ", LogPart::os_error(source.error())});
+        return std::nullopt;
+    }
+    const Result<HeldLogFile> target = open_log_file(copy, LogWrite::Replace, "engine");
+    if (!target) {
+        log_event("engine", {"its own log not copied to ", copy, ": ", LogPart::error(target.error())});
+        return std::nullopt;
+    }
+    std::array<std::byte, COPY_CHUNK_SIZE> buffer;
+    std::uint64_t copied = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (!os::ReadFile(source->get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) ||
+            (read > 0 && !write_all(target->file.get(), std::span(buffer.data(), read)))) {
+            log_event("engine", {"its own log copied to ", copy, " only in part, ", copied,
+                                 " bytes: ", LogPart::os_error(os::GetLastError())});
+            return std::nullopt;
+        }
+        if (read == 0) break;
+        copied += read;
+    }
+    log_event("engine", {"its own log copied to ", copy, ", ", copied, " bytes"});
+    return copy;
 }
 
 }  // namespace mirel

@@ -5,6 +5,7 @@
 // directory is made: every directory above held, the file itself opened relative to its held
 // parent, and never through a link.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,9 @@ namespace mirel {
 
 // The suffix of the copy of the installer engine's own verbose log, kept beside the run's log.
 inline constexpr std::string_view ENGINE_LOG_SUFFIX = ".engine.log";
+// The engine's own log while it runs: a staged name, inside the private staging directory, where
+// nobody else can put a link in its place.
+inline constexpr std::string_view ENGINE_LOG_NAME = "engine.log";
 
 // A log file and every directory above it, held while it is written.
 struct HeldLogFile {
@@ -41,5 +45,11 @@ enum class LogWrite { Append, Replace };
 // directories stay held until the process ends. Returns its full path; the failure of
 // open_log_file otherwise.
 [[nodiscard]] Result<std::string> open_run_log(std::string_view path);
+
+// Copies the engine's own log (ENGINE_LOG_NAME inside the held `staging_directory`) to `run_log`
+// and ENGINE_LOG_SUFFIX, replacing that file; nothing without a run log. The copy's path, or none
+// when it was not made, which the run's log then says with the reason: the run goes on either way.
+[[nodiscard]] std::optional<std::string> copy_engine_log(HANDLE staging_directory,
+                                                         const std::optional<std::string>& run_log);
 
 }  // namespace mirel

@@ -65,6 +65,7 @@ struct LogRun {
     bool engine_log = false;  // the engine's own log is named and written
     const wchar_t* temp_leaf = L"temp";
     const wchar_t* log_folder = L"logs";
+    bool engine_log_linked = false;  // its copy's name is another name for a file of somebody else's
 };
 
 const LogRun RUNS[] = {
@@ -133,6 +134,18 @@ const LogRun RUNS[] = {
       "exit: code 1"},
      "",
      true},
+    {"UpdateInstallationBesideAHardLinkedEngineLog",
+     "setup",
+     {L"--update", L"--wait-pid=4294967295"},
+     [](td::Process&) {},
+     0,
+     {".engine.log has 2 names (hard links)", "engine: its own log not copied to ", ".engine.log: run_log_refused",
+      "engine: exit code 0: installed", "exit: code 0"},
+     "",
+     false,
+     L"temp",
+     L"logs",
+     true},
 };
 
 class LogFixture : public ::testing::Test {
@@ -180,6 +193,11 @@ void expect_in_order(const std::string& log, const std::vector<std::string>& tex
 TEST_P(RunLog, TellsWhatHappenedAndWhy) {
     const LogRun& run = GetParam();
     const std::wstring log = log_path(run.log_folder);
+    const std::wstring engine_log = log + L".engine.log";
+    const std::wstring other = folder_.scratch() + L"\\other.txt";
+    if (run.engine_log_linked) {
+        ASSERT_TRUE(wine_test::make_hard_links(other, OTHER_FILE, {engine_log}));
+    }
     std::vector<std::wstring> arguments = run.arguments;
     arguments.push_back(L"--log=" + log);
     std::unique_ptr<td::Process> setup =
@@ -194,11 +212,18 @@ TEST_P(RunLog, TellsWhatHappenedAndWhy) {
     const std::string text = read_file(log);
     ASSERT_NO_FATAL_FAILURE(expect_in_order(text, run.lines));
     EXPECT_EQ(text.find("MIREL_TEST_VERIFIER_LOG"), std::string::npos) << "the environment reached the log";
-    const std::wstring engine_log = log + L".engine.log";
-    EXPECT_EQ(exists(engine_log), run.engine_log);
+    EXPECT_EQ(exists(engine_log), run.engine_log || run.engine_log_linked);
     if (run.engine_log) {
-        EXPECT_NE(text.find(" /l*v " + narrow(engine_log) + " "), std::string::npos) << text;
+        // Written inside the staging directory, then copied out beside the run's log.
+        EXPECT_NE(text.find(" /l*v " + narrow(folder_.path()) + "\\MirelSetup-" + std::to_string(setup->id()) + "-"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("\\engine.log MIREL_SETUP_LAUNCH_OWNER=1 "), std::string::npos) << text;
+        EXPECT_NE(text.find("engine: its own log copied to " + narrow(engine_log) + ", "), std::string::npos);
         EXPECT_NE(read_file(engine_log).find("=== Logging started"), std::string::npos);
+    }
+    if (run.engine_log_linked) {
+        EXPECT_EQ(read_file(other), OTHER_FILE);
     }
     if (std::string_view(run.program) == "refused") {
         // Wine's engine names the action that refused, though not the condition's text.
