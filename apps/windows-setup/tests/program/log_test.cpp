@@ -229,7 +229,10 @@ TEST_P(RunLog, TellsWhatHappenedAndWhy) {
         // Wine's engine names the action that refused, though not the condition's text.
         EXPECT_NE(read_file(engine_log).find("LaunchConditions"), std::string::npos);
     }
-    EXPECT_TRUE(folder_.entries().empty()) << "left in the temporary directory";
+    // The application that an update starts leaves its marker there, in its own time.
+    std::vector<std::wstring> left = folder_.entries();
+    std::erase(left, folder_.marker().substr(folder_.path().size() + 1));
+    EXPECT_TRUE(left.empty()) << "left in the temporary directory";
 
     // The same path again: the next run is appended, after the first one's last line.
     if (std::string_view(run.name) == "SoundValidation") {
