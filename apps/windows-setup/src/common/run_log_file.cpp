@@ -44,36 +44,36 @@ Result<HeldLogFile> open_log_file(std::string_view path, LogWrite how, std::stri
     ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors, hold_ancestors(path, topic, ErrorCode::RunLogRefused));
     const HANDLE parent = ancestors.back().get();
     const std::wstring name = to_wide(path.substr(path.find_last_of("\\/") + 1));
-    // Shared for reading only: a reader may follow the log, nobody may write, move or delete it.
-    // Nothing is emptied by the open itself, which may be on a file that is then refused.
+    // First the name as itself, with an open that takes no part in sharing: what is it?
+    const std::expected<UniqueHandle, DWORD> seen =
+        open_in_directory(parent, name,
+                          {FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN_IF,
+                           FILE_NON_DIRECTORY_FILE});
+    if (!seen) return fail(os_error(seen.error()));
+    const std::optional<FileFacts> seen_facts = file_facts(seen->get());
+    if (!seen_facts) return fail(last_os_error());
+    const std::optional<FileId> checked = file_identity(seen->get());
+    if (!checked) return fail(last_os_error());
+    const bool reparse_point = (seen_facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse_point && redirects(seen->get())) {
+        log_event(topic, {path, " is a link, which is never written through"});
+        return fail(ErrorCode::RunLogRefused);
+    }
+    // Then for writing, shared for reading only: a reader may follow the log, nobody may write,
+    // move or delete it. A placeholder (a file kept "on demand" by a cloud service) is opened
+    // through the file system that fills it in. Either way it must be the file that was checked.
     const ACCESS_MASK writing = how == LogWrite::Append ? FILE_APPEND_DATA : FILE_WRITE_DATA;
-    RelativeOpen open{writing | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE};
-    std::expected<UniqueHandle, DWORD> file = open_in_directory(parent, name, open);
+    std::expected<UniqueHandle, DWORD> file = open_in_directory(
+        parent, name,
+        {writing | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE, nullptr, reparse_point});
     if (!file) return fail(os_error(file.error()));
-    std::optional<FileFacts> facts = file_facts(file->get());
+    const std::optional<FileFacts> facts = file_facts(file->get());
     if (!facts) return fail(last_os_error());
-    if ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        if (redirects(file->get())) {
-            log_event(topic, {path, " is a link, which is never written through"});
-            return fail(ErrorCode::RunLogRefused);
-        }
-        // A placeholder (a file kept "on demand" by a cloud service) is written through the file
-        // system that fills it in; what that open reaches must be the file that was checked.
-        const std::optional<FileId> checked = file_identity(file->get());
-        if (!checked) return fail(last_os_error());
-        file->reset();
-        open.disposition = FILE_OPEN;
-        open.follow_reparse_point = true;
-        file = open_in_directory(parent, name, open);
-        if (!file) return fail(os_error(file.error()));
-        const std::optional<FileId> reached = file_identity(file->get());
-        if (!reached) return fail(last_os_error());
-        if (*reached != *checked) {
-            log_event(topic, {path, " led to another file once opened through its file system"});
-            return fail(ErrorCode::RunLogRefused);
-        }
-        facts = file_facts(file->get());
-        if (!facts) return fail(last_os_error());
+    const std::optional<FileId> reached = file_identity(file->get());
+    if (!reached) return fail(last_os_error());
+    if (*reached != *checked || ((facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && redirects(file->get()))) {
+        log_event(topic, {path, " was put in another file's place while it was opened"});
+        return fail(ErrorCode::RunLogRefused);
     }
     if (facts->links != 1) {
         log_event(topic, {path, " has ", facts->links, " names (hard links): another could be anybody's file"});
