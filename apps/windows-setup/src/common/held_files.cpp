@@ -51,7 +51,9 @@ std::expected<UniqueHandle, DWORD> nt_open(HANDLE root, std::wstring_view name, 
     UniqueHandle handle;
     const NTSTATUS status = os::NtCreateFile(
         handle.put(), how.access | SYNCHRONIZE, &attributes, &status_block, nullptr, FILE_ATTRIBUTE_NORMAL, how.share,
-        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+        how.disposition,
+        how.options | FILE_SYNCHRONOUS_IO_NONALERT | (how.follow_reparse_point ? 0 : FILE_OPEN_REPARSE_POINT), nullptr,
+        0);
     if (status < 0) {
         handle.release();  // never set on failure
         // Mapped to "access denied" otherwise, which would hide that waiting helps.

@@ -25,11 +25,15 @@ struct RelativeOpen {
     ULONG options = 0;      // FILE_DIRECTORY_FILE or FILE_NON_DIRECTORY_FILE
     // Applied to a created file or directory; null: inherited from `directory`.
     PSECURITY_DESCRIPTOR security = nullptr;
+    // Through a reparse point at the name rather than to the point itself: only for one known to
+    // redirect nothing (a cloud file's placeholder), which its file system must see opened as usual.
+    bool follow_reparse_point = false;
 };
 
 // Opens or creates `name`, a single path component, inside `directory`: synchronously, and never
-// through a reparse point at `name` (a link is opened as itself). The Windows error on failure;
-// a name whose deletion waits for another process to close it gives ERROR_DELETE_PENDING.
+// through a reparse point at `name` (a link is opened as itself) unless `how` follows one. The
+// Windows error on failure; a name whose deletion waits for another process to close it gives
+// ERROR_DELETE_PENDING.
 [[nodiscard]] std::expected<UniqueHandle, DWORD> open_in_directory(HANDLE directory, std::wstring_view name,
                                                                    const RelativeOpen& how);
 

@@ -47,6 +47,7 @@ enum class ErrorCode : std::uint8_t {
     InstalledApplication,
     ProgramNotFound,
     NulInArgument,
+    RunLogRefused,
 };
 
 [[nodiscard]] constexpr std::string_view error_code_text(ErrorCode code) {
@@ -88,6 +89,7 @@ enum class ErrorCode : std::uint8_t {
         // The two texts that the engine's start reports in place of an operating-system text.
         case ErrorCode::ProgramNotFound: return "program not found";
         case ErrorCode::NulInArgument: return "nul byte found in provided data";
+        case ErrorCode::RunLogRefused: return "run_log_refused";
     }
     return "unknown_error";
 }

@@ -104,7 +104,7 @@ std::optional<FileFacts> file_facts(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!os::GetFileInformationByHandle(file, &information)) return std::nullopt;
     return FileFacts{(std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
-                     information.dwFileAttributes};
+                     information.dwFileAttributes, information.nNumberOfLinks};
 }
 
 std::optional<FileId> file_identity(HANDLE handle) {

@@ -117,6 +117,7 @@ struct FileId {
 struct FileFacts {
     std::uint64_t size = 0;
     DWORD attributes = 0;
+    DWORD links = 0;  // the names it has: more than one for a hard link
 };
 [[nodiscard]] std::optional<FileFacts> file_facts(HANDLE file);
 

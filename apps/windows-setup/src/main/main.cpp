@@ -34,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Asked for, the log comes first: a run that cannot keep it does not go on without it.
     if (options.log_path) {
         const mirel::Result<std::string> log = mirel::open_run_log(*options.log_path);
-        if (!log) mirel::report_failure(log.error(), where);
+        if (!log) mirel::report_failure(mirel::run_log_failure(log.error()), where);
         options.log_path = *log;
         mirel::log_run_start();
     }

@@ -10,6 +10,7 @@
 #include "inspection/package_rules.hpp"
 #include "staging/staging.hpp"
 #include "texts/language_texts.hpp"
+#include "texts/system_language.hpp"
 
 namespace mirel {
 namespace {
@@ -53,6 +54,12 @@ void log_run_end(const Status& outcome, FailureReport where) {
                               LogPart::error(error)});
     }
     log_event("exit", {outcome ? "code 0" : "code 1"});
+}
+
+SetupError run_log_failure(const SetupError& error) {
+    if (error.code() || error.os_error() != ERROR_SHARING_VIOLATION) return error;
+    const LanguageTexts texts = load_language_texts(system_ui_language());
+    return SetupError::from_text(std::string(localized_text(texts, TextKey::logInUse)));
 }
 
 }  // namespace mirel

@@ -1,6 +1,6 @@
 #pragma once
 
-// The first and the last lines of a run's log.
+// The first and the last lines of a run's log, and what a run that cannot open its log reports.
 
 #include "common/setup_error.hpp"
 #include "dialogs/dialogs.hpp"
@@ -14,5 +14,10 @@ void log_run_start();
 // The failure, if any: its code, the operating-system error behind it and the text the user is
 // shown (and where); then the exit code.
 void log_run_end(const Status& outcome, FailureReport where);
+
+// The failure of a run whose log cannot be opened: a log that another run of the program is
+// writing (or another program: the system cannot tell which) in words, in the display language;
+// any other failure as it is.
+[[nodiscard]] SetupError run_log_failure(const SetupError& error);
 
 }  // namespace mirel

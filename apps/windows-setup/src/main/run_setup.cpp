@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "common/path.hpp"
 #include "common/run_log.hpp"
 #include "common/run_log_file.hpp"
 #include "dialogs/dialogs.hpp"
@@ -28,16 +29,19 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     ASSIGN_OR_RETURN(const std::string package_path, stage_payload(staging, payload_for(language)));
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(package_path, "ProductCode"));
     log_event("package", {"installing ", package_path, ", ProductCode ", product_code});
-    // With a run log, the engine keeps its own verbose log beside it.
+    // With a run log, the engine keeps its own verbose log inside the staging directory, where
+    // nobody can put a link in its place while it runs; it is copied out beside the run's log.
     std::string engine_log;
-    if (options.log_path) engine_log = *options.log_path + std::string(ENGINE_LOG_SUFFIX);
+    if (options.log_path) engine_log = join_path(staging.path(), ENGINE_LOG_NAME);
     ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode, engine_log));
+    const std::optional<std::string> engine_log_copy = copy_engine_log(staging.handle(), options.log_path);
 
     const InstallerOutcome outcome = installer_outcome(exit_code);
-    const bool failed = outcome == InstallerOutcome::Failed && !engine_log.empty();
-    log_event("engine", {"exit code ", exit_code, ": ", outcome_text(outcome),
-                         failed ? "; the engine's own reason is in " : "", failed ? LogPart(engine_log) : LogPart(""),
-                         failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
+    const bool failed = outcome == InstallerOutcome::Failed && engine_log_copy;
+    log_event("engine",
+              {"exit code ", exit_code, ": ", outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
+               failed ? LogPart(*engine_log_copy) : LogPart(""),
+               failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
     TextKey question_key = TextKey::launchQuestion;
     switch (outcome) {
         case InstallerOutcome::Installed: break;

@@ -18,7 +18,7 @@ constexpr RelativeOpen REMOVAL{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIB
 
 // The staged names as the system takes them, so that the clean-up allocates nothing.
 constexpr std::array<std::wstring_view, STAGED_FILE_NAMES.size()> STAGED_WIDE_NAMES = {L"en.msi", L"tr.msi",
-                                                                                       L"webview.exe"};
+                                                                                       L"webview.exe", L"engine.log"};
 constexpr bool same_names() {
     for (std::size_t i = 0; i < STAGED_FILE_NAMES.size(); ++i) {
         if (STAGED_FILE_NAMES[i].size() != STAGED_WIDE_NAMES[i].size()) return false;

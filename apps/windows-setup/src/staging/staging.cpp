@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "common/held_files.hpp"
+#include "common/held_path.hpp"
 #include "common/path.hpp"
 #include "common/run_log.hpp"
 #include "common/unicode.hpp"
-#include "staging/path_ancestors.hpp"
 #include "staging/staging_internal.hpp"
 #include "staging/staging_name.hpp"
 
@@ -29,11 +29,6 @@ std::uint64_t precise_system_time() {
     FILETIME now{};
     os::GetSystemTimePreciseAsFileTime(&now);
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-}
-
-// The new directory's path is what is missing, whichever of its parts it is.
-SetupError missing_as_path_not_found(DWORD error) {
-    return os_error(error == ERROR_FILE_NOT_FOUND ? DWORD{ERROR_PATH_NOT_FOUND} : error);
 }
 
 // GetTempPath2W gives SYSTEM processes a private folder; systems before it only have GetTempPathW.
@@ -63,62 +58,6 @@ Result<std::string> resolved_directory(const std::string& path) {
     return utf16_to_utf8(*usual);
 }
 
-// A directory above a new staging directory, opened to be held: as itself when it is a reparse
-// point, or followed through it.
-UniqueHandle open_held(const std::string& directory, DWORD reparse_flag) {
-    return UniqueHandle(os::CreateFileW(file_system_path(directory).c_str(), HOLD_ACCESS, HOLD_SHARING, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | reparse_flag, nullptr));
-}
-
-// True when the reparse point redirects a path to another place (a junction, a mount point, a
-// symbolic link), or when its tag cannot be read.
-bool redirects(HANDLE reparse_point) {
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    return !os::GetFileInformationByHandleEx(reparse_point, FileAttributeTagInfo, &tag, sizeof tag) ||
-           IsReparseTagNameSurrogate(tag.ReparseTag);
-}
-
-// Every directory above a new staging directory, root first, held so that none can be renamed,
-// removed or replaced while the staging directory exists. One that is no directory is refused as a
-// staged package is. A reparse point still on the resolved path is a volume mounted in a folder
-// (or a link made since): its owner can point it elsewhere whatever is held, which gives an
-// unelevated process power over an elevated run that it does not otherwise have. An elevated run
-// refuses one that redirects a path; tags that redirect nothing (cloud-file placeholders, container
-// layers) pass, and any other run goes on. When the last of them, the temporary directory itself,
-// is a reparse point, the place it leads to is held as well and is the parent: the point itself is
-// nothing that a directory can be created in.
-Result<std::vector<UniqueHandle>> hold_ancestors(std::string_view staging_path) {
-    const std::optional<std::vector<std::string>> ancestors = path_ancestors(staging_path);
-    if (!ancestors) return fail(ErrorCode::InstallerPayloadLocked);
-    std::vector<UniqueHandle> held;
-    held.reserve(ancestors->size() + 1);
-    for (const std::string& directory : *ancestors) {
-        // FILE_FLAG_OPEN_REPARSE_POINT opens a mount point or link itself, never its target.
-        UniqueHandle handle = open_held(directory, FILE_FLAG_OPEN_REPARSE_POINT);
-        if (!handle) return fail(missing_as_path_not_found(os::GetLastError()));
-        const std::optional<FileFacts> facts = file_facts(handle.get());
-        if (!facts) return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
-        const bool reparse_point = (facts->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if ((facts->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            log_event("staging", {directory, " is no directory"});
-            return fail(ErrorCode::InstallerPayloadLocked);
-        }
-        if (reparse_point && is_elevated() && redirects(handle.get())) {
-            log_event("staging", {directory, " is a link or mount point, which an elevated run does not stage below"});
-            return fail(ErrorCode::InstallerPayloadLocked);
-        }
-        held.push_back(std::move(handle));
-        if (reparse_point && &directory == &ancestors->back()) {
-            UniqueHandle followed = open_held(directory, 0);
-            if (!followed) return fail(missing_as_path_not_found(os::GetLastError()));
-            if (!has_attributes(followed.get(), FILE_ATTRIBUTE_DIRECTORY, 0))
-                return fail(ErrorCode::InstallerPayloadLocked, os::GetLastError());
-            held.push_back(std::move(followed));
-        }
-    }
-    return held;
-}
-
 std::optional<UniqueHandle> duplicate(HANDLE handle) {
     UniqueHandle copy;
     const HANDLE process = os::GetCurrentProcess();
@@ -139,7 +78,8 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
         ASSIGN_OR_RETURN(const std::string resolved, resolved_temporary_directory());
         const std::string name = staging_directory_name(process_id, *time, attempt);
         std::string path = join_path(resolved, name);
-        ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors, hold_ancestors(path));
+        ASSIGN_OR_RETURN(std::vector<UniqueHandle> ancestors,
+                         hold_ancestors(path, "staging", ErrorCode::InstallerPayloadLocked));
         const HANDLE parent = ancestors.back().get();
         const std::expected<UniqueSecurityDescriptor, DWORD> security =
             private_directory_security(is_remote_volume(parent));

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/run_log_file.hpp"
 #include "common/setup_error.hpp"
 #include "common/win32.hpp"
 
@@ -23,8 +24,10 @@ inline constexpr std::array<std::byte, 8> COMPOUND_FILE_SIGNATURE = {
     std::byte{0xD0}, std::byte{0xCF}, std::byte{0x11}, std::byte{0xE0},
     std::byte{0xA1}, std::byte{0xB1}, std::byte{0x1A}, std::byte{0xE1}};
 
-// The only names ever written into a staging directory, in the order the clean-up deletes them.
-inline constexpr std::array<std::string_view, 3> STAGED_FILE_NAMES = {"en.msi", "tr.msi", "webview.exe"};
+// The only names ever written into a staging directory, in the order the clean-up deletes them; the
+// last is written by the installer engine.
+inline constexpr std::array<std::string_view, 4> STAGED_FILE_NAMES = {"en.msi", "tr.msi", "webview.exe",
+                                                                      ENGINE_LOG_NAME};
 
 // Open handles that keep one file and every directory above it from being changed, moved or
 // deleted by anybody while it is held. Releasing closes the file handle, then the directories

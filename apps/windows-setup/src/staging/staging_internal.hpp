@@ -14,18 +14,14 @@
 #include <string_view>
 
 #include "common/held_files.hpp"
+#include "common/held_path.hpp"
 #include "staging/staging.hpp"
 
 namespace mirel::staging_internal {
 
 inline constexpr DWORD ALL_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// How a directory is held: traverse counts as reading in the system's sharing checks, so without
-// FILE_SHARE_DELETE nobody else can rename or remove it; and holding no more than that, the
-// handle refuses nobody's ordinary open (for reading, listing, or as a current directory). Traverse
-// is also all that an ancestor has to grant: a folder that lets its users pass but not list
-// (C:\Windows\Temp for a standard user) can still be held.
-inline constexpr ACCESS_MASK HOLD_ACCESS = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-inline constexpr DWORD HOLD_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+using mirel::HOLD_ACCESS;
+using mirel::HOLD_SHARING;
 // Deletion shares no deletion: while it is under way nobody else may rename what is being deleted
 // (on volumes that delete when the last handle closes, a name moved meanwhile could outlive it).
 // Readers, such as scanners, are let in.

@@ -13,6 +13,8 @@ namespace {
 
 const std::wstring TITLE = L"Mirel - Oruvan Setup";
 const std::wstring FAILED = L"Mirel installation could not be completed.";
+// What a file of somebody else's, which a log's name must not lead to, holds before and after.
+constexpr std::string_view OTHER_FILE = "somebody else's file\r\n";
 // The box in which Wine's engine tells why it refuses to install.
 const std::wstring ENGINE_REFUSAL = L"Install Failed";
 constexpr DWORD ENGINE_BOX_TIMEOUT_MS = 90'000;
@@ -63,6 +65,7 @@ struct LogRun {
     bool engine_log = false;  // the engine's own log is named and written
     const wchar_t* temp_leaf = L"temp";
     const wchar_t* log_folder = L"logs";
+    bool engine_log_linked = false;  // its copy's name is another name for a file of somebody else's
 };
 
 const LogRun RUNS[] = {
@@ -131,6 +134,18 @@ const LogRun RUNS[] = {
       "exit: code 1"},
      "",
      true},
+    {"UpdateInstallationBesideAHardLinkedEngineLog",
+     "setup",
+     {L"--update", L"--wait-pid=4294967295"},
+     [](td::Process&) {},
+     0,
+     {".engine.log has 2 names (hard links)", "engine: its own log not copied to ", ".engine.log: run_log_refused",
+      "engine: exit code 0: installed", "exit: code 0"},
+     "",
+     false,
+     L"temp",
+     L"logs",
+     true},
 };
 
 class LogFixture : public ::testing::Test {
@@ -178,6 +193,11 @@ void expect_in_order(const std::string& log, const std::vector<std::string>& tex
 TEST_P(RunLog, TellsWhatHappenedAndWhy) {
     const LogRun& run = GetParam();
     const std::wstring log = log_path(run.log_folder);
+    const std::wstring engine_log = log + L".engine.log";
+    const std::wstring other = folder_.scratch() + L"\\other.txt";
+    if (run.engine_log_linked) {
+        ASSERT_TRUE(wine_test::make_hard_links(other, OTHER_FILE, {engine_log}));
+    }
     std::vector<std::wstring> arguments = run.arguments;
     arguments.push_back(L"--log=" + log);
     std::unique_ptr<td::Process> setup =
@@ -192,17 +212,27 @@ TEST_P(RunLog, TellsWhatHappenedAndWhy) {
     const std::string text = read_file(log);
     ASSERT_NO_FATAL_FAILURE(expect_in_order(text, run.lines));
     EXPECT_EQ(text.find("MIREL_TEST_VERIFIER_LOG"), std::string::npos) << "the environment reached the log";
-    const std::wstring engine_log = log + L".engine.log";
-    EXPECT_EQ(exists(engine_log), run.engine_log);
+    EXPECT_EQ(exists(engine_log), run.engine_log || run.engine_log_linked);
     if (run.engine_log) {
-        EXPECT_NE(text.find(" /l*v " + narrow(engine_log) + " "), std::string::npos) << text;
+        // Written inside the staging directory, then copied out beside the run's log.
+        EXPECT_NE(text.find(" /l*v " + narrow(folder_.path()) + "\\MirelSetup-" + std::to_string(setup->id()) + "-"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("\\engine.log MIREL_SETUP_LAUNCH_OWNER=1 "), std::string::npos) << text;
+        EXPECT_NE(text.find("engine: its own log copied to " + narrow(engine_log) + ", "), std::string::npos);
         EXPECT_NE(read_file(engine_log).find("=== Logging started"), std::string::npos);
+    }
+    if (run.engine_log_linked) {
+        EXPECT_EQ(read_file(other), OTHER_FILE);
     }
     if (std::string_view(run.program) == "refused") {
         // Wine's engine names the action that refused, though not the condition's text.
         EXPECT_NE(read_file(engine_log).find("LaunchConditions"), std::string::npos);
     }
-    EXPECT_TRUE(folder_.entries().empty()) << "left in the temporary directory";
+    // The application that an update starts leaves its marker there, in its own time.
+    std::vector<std::wstring> left = folder_.entries();
+    std::erase(left, folder_.marker().substr(folder_.path().size() + 1));
+    EXPECT_TRUE(left.empty()) << "left in the temporary directory";
 
     // The same path again: the next run is appended, after the first one's last line.
     if (std::string_view(run.name) == "SoundValidation") {
@@ -248,6 +278,56 @@ TEST_F(RunLogEdges, ALogThatCannotBeCreatedEndsTheRunAndLeavesNothing) {
     EXPECT_TRUE(setup->standard_error().ends_with("(os error 3)\n")) << setup->standard_error();
     EXPECT_FALSE(exists(log));
     EXPECT_TRUE(folder_.entries().empty());
+}
+
+// A log that the run may not write ends it before anything is checked or staged, and writes nothing
+// anywhere: another name for a file of somebody else's (any run under Wine is elevated; the engine's
+// log beside it is one more), or a log that another run is writing, which is said in words.
+struct RefusedLog {
+    const char* name;
+    // Makes `log` such a log; returns the run that writes it, if any.
+    std::unique_ptr<td::Process> (*make)(const std::wstring& log, const TestFolder& folder);
+    std::string standard_error;
+};
+
+const RefusedLog REFUSED_LOGS[] = {
+    {"AHardLinkToAnotherFile",
+     [](const std::wstring& log, const TestFolder& folder) {
+         EXPECT_TRUE(
+             wine_test::make_hard_links(folder.scratch() + L"\\other.txt", OTHER_FILE, {log, log + L".engine.log"}));
+         return std::unique_ptr<td::Process>();
+     },
+     "run_log_refused\n"},
+    {"OneThatAnotherRunWrites",
+     [](const std::wstring& log, const TestFolder& folder) {
+         std::unique_ptr<td::Process> first = start_setup(setup_program(), {L"--log=" + log}, folder);
+         EXPECT_NE(read_file_holding(log, "run: interactive", wine_test::WINDOW_TIMEOUT_MS).find("run: interactive"),
+                   std::string::npos);
+         return first;
+     },
+     "Another run of the setup program, or another program, is using this log file. Try again when it has "
+     "finished, or choose another log file.\n"},
+};
+
+// One case for the rows: a second suite of rows in this file would not link (GCC 12 under mingw).
+TEST_F(RunLogEdges, ARefusedLogEndsTheRunBeforeAnythingIsStagedAndWritesNothing) {
+    for (const RefusedLog& row : REFUSED_LOGS) {
+        SCOPED_TRACE(row.name);
+        const std::wstring log = folder_.scratch() + L"\\" + widen(row.name) + L".log";
+        const std::unique_ptr<td::Process> first = row.make(log, folder_);
+        std::unique_ptr<td::Process> setup =
+            start_setup(program("setup"), {L"--validate", L"--log=" + log}, folder_, {}, true);
+        ASSERT_TRUE(setup);
+        ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 1u));
+        EXPECT_EQ(setup->standard_error(), row.standard_error);
+        EXPECT_TRUE(folder_.entries().empty());
+        if (first) {
+            ASSERT_NO_FATAL_FAILURE(choose(*first, IDCANCEL));
+            ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*first, 0u));
+        }
+        EXPECT_EQ(read_file(log).find("--validate"), std::string::npos) << "the second run wrote to the log";
+    }
+    EXPECT_EQ(read_file(folder_.scratch() + L"\\other.txt"), OTHER_FILE);
 }
 
 }  // namespace

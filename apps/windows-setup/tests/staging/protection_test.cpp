@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 
+#include "common/held_files.hpp"
+#include "common/run_log_file.hpp"
 #include "staging/staging.hpp"
 #include "staging/staging_internal.hpp"
 #include "staging_test_support.hpp"
@@ -266,8 +268,9 @@ TEST_F(ProtectFile, HoldsEveryDirectoryOfALongPathForm) {
 }
 
 // Junctions and symbolic links can only be made where the system supports reparse points; Wine
-// reports success for a link and creates nothing, so this case runs on Windows only.
-TEST_F(ProtectFile, RefusesADirectoryLinkAboveTheStagingDirectory) {
+// reports success for a link and creates nothing, so this case runs on Windows only. The run's log
+// below such a link is refused in an elevated run, and written where the link leads in any other.
+TEST_F(ProtectFile, RefusesADirectoryLinkAboveTheStagingDirectoryAndAnElevatedRunsLog) {
     const std::string target = temp_ + "\\target";
     const std::string link = temp_ + "\\link";
     ASSERT_TRUE(::CreateDirectoryW(to_wide(target).c_str(), nullptr));
@@ -276,6 +279,12 @@ TEST_F(ProtectFile, RefusesADirectoryLinkAboveTheStagingDirectory) {
     const DWORD attributes = ::GetFileAttributesW(to_wide(link).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         GTEST_SKIP() << "this system made no directory link (error " << ::GetLastError() << ")";
+
+    {
+        const Result<HeldLogFile> log = open_log_file(link + "\\run.log", LogWrite::Append, "log");
+        EXPECT_EQ(log ? "written" : log.error().text(), is_elevated() ? "run_log_refused" : "written");
+    }
+    ::DeleteFileW(to_wide(target + "\\run.log").c_str());
 
     use_temp_directory(link + "\\");
     Result<StagingDirectory> staging = create_staging_directory();

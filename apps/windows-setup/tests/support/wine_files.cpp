@@ -66,6 +66,18 @@ std::string read_file_holding(const std::wstring& path, std::string_view part, D
     return bytes;
 }
 
+bool make_hard_links(const std::wstring& file, std::string_view bytes, const std::vector<std::wstring>& names) {
+    const HANDLE created = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (created == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = ::WriteFile(created, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
+    ::CloseHandle(created);
+    return whole && std::ranges::all_of(names, [&](const std::wstring& name) {
+               return ::CreateHardLinkW(name.c_str(), file.c_str(), nullptr) != FALSE;
+           });
+}
+
 bool same_path(std::wstring_view a, std::wstring_view b) {
     return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;

@@ -38,6 +38,9 @@ bool same_path(std::wstring_view a, std::wstring_view b);
 std::vector<std::wstring> entries(const std::wstring& directory, std::wstring_view pattern = L"*");
 // Removes a directory tree, read-only files included; false when something stayed.
 bool remove_tree(const std::wstring& path);
+// A new `file` holding `bytes`, and each of `names` as another name for it (a hard link); false when
+// one cannot be made.
+bool make_hard_links(const std::wstring& file, std::string_view bytes, const std::vector<std::wstring>& names);
 
 // A link at `link` to the existing directory `target`, and its removal (the link alone): under Wine,
 // which makes no reparse points, a Unix symbolic link is the nearest thing to a junction or a

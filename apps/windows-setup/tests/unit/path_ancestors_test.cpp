@@ -1,4 +1,4 @@
-#include "staging/path_ancestors.hpp"
+#include "common/path_ancestors.hpp"
 
 #include <gtest/gtest.h>
 
