@@ -20,8 +20,9 @@
 namespace mirel {
 namespace {
 
-// Steps 9 to 15: everything that needs the run's staging directory, which the caller's scope
-// removes again on every path before any failure is reported.
+// Steps 9 to 15: everything that needs the run's staging directory. It goes as soon as the engine
+// has returned, and with this scope on every path before that; always before any failure is
+// reported.
 Status install_and_launch(const LaunchOptions& options, UiLanguage language, const LanguageTexts& texts,
                           InstallMode mode) {
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
@@ -38,6 +39,9 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     log_event("engine", {"exit code ", exit_code, ": ", outcome_text(outcome),
                          failed ? "; the engine's own reason is in " : "", failed ? LogPart(engine_log) : LogPart(""),
                          failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
+    // Nothing from here on needs the package: the product is found through its product code. Gone
+    // before any question, it is not left behind by a user who restarts Windows while one is open.
+    staging.clean_up();
     TextKey question_key = TextKey::launchQuestion;
     switch (outcome) {
         case InstallerOutcome::Installed: break;

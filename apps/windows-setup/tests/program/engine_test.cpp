@@ -150,6 +150,7 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
     if (run.question != nullptr) {
         const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
         ASSERT_TRUE(box.has_value()) << "no question after the engine";
+        EXPECT_TRUE(folder_.staging_directories().empty()) << "the package is still staged during the question";
         EXPECT_EQ(box->text, *run.question) << narrow(box->text);
         EXPECT_EQ(box->icon, td::BoxIcon::Information);
         EXPECT_EQ(box->buttons, (std::vector<int>{IDYES, IDNO}));

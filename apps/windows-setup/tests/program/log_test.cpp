@@ -77,7 +77,7 @@ const LogRun RUNS[] = {
      {"setup: Mirel setup 0.1.58; command line: ", "run: interactive installation, texts in English",
       "mode: Basic chosen", "package: checking en.msi", "rule: launch text: passed", "package: checking tr.msi",
       "rule: launch text: passed", "staging: created ", "staging: wrote ", "engine: starting ", " /passive /l*v ",
-      "engine: exit code 0: installed", "question: launchQuestion answered No", "clean-up: removed ", "exit: code 0"},
+      "engine: exit code 0: installed", "clean-up: removed ", "question: launchQuestion answered No", "exit: code 0"},
      "",
      true},
     {"UpdateInstallation",
