@@ -62,6 +62,10 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     // Processes and their pipes: another session's or a protected process, an application
     // control policy, exhausted resources, a child that ended early.
     {"OpenProcess", ERROR_ACCESS_DENIED},
+    // The installer's mutex: an access list that refuses a standard user; a release by a thread
+    // that does not own it.
+    {"OpenMutexW", ERROR_ACCESS_DENIED},
+    {"ReleaseMutex", ERROR_NOT_OWNER},
     {"GetProcessTimes", ERROR_ACCESS_DENIED},
     {"GetExitCodeProcess", ERROR_ACCESS_DENIED},
     {"WaitForSingleObject", ERROR_INVALID_HANDLE},

@@ -68,10 +68,12 @@
     X(LoadLibraryExW, nullptr)                                     \
     X(MessageBoxW, 0)                                              \
     X(MultiByteToWideChar, 0)                                      \
+    X(OpenMutexW, nullptr)                                         \
     X(OpenProcess, nullptr)                                        \
     X(OpenProcessToken, FALSE)                                     \
     X(PeekNamedPipe, FALSE)                                        \
     X(ReadFile, FALSE)                                             \
+    X(ReleaseMutex, FALSE)                                         \
     X(SetDefaultDllDirectories, FALSE)                             \
     X(SetFileInformationByHandle, FALSE)                           \
     X(UpdateProcThreadAttribute, FALSE)                            \

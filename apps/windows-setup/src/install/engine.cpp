@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::string_view APPLICATION_FILE = "mirel-desktop.exe";
 constexpr DWORD INSTALL_LOCATION_UNITS = 32768;
+// Windows Installer holds it, machine-wide, while it installs anything.
+constexpr const wchar_t* INSTALLER_MUTEX = L"Global\\_MSIExecute";
 
 bool is_existing_file(const std::string& path) {
     const DWORD attributes = os::GetFileAttributesW(file_system_path(path).c_str());
@@ -54,6 +56,47 @@ bool is_application_file(const std::string& path) {
 }
 
 }  // namespace
+
+bool wait_for_other_installation(std::uint32_t bound_ms) {
+    // Opened for waiting and nothing else: the program never changes the installer's mutex.
+    const UniqueHandle mutex(os::OpenMutexW(SYNCHRONIZE, FALSE, INSTALLER_MUTEX));
+    if (!mutex) {
+        const DWORD error = os::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            log_event("installer", {"no other installation in progress"});
+        } else {
+            log_event("installer", {"whether another installation is in progress cannot be told: ",
+                                    LogPart::os_error(error), "; the engine is started"});
+        }
+        return true;
+    }
+    const ULONGLONG started = os::GetTickCount64();
+    DWORD waited = os::WaitForSingleObject(mutex.get(), 0);
+    const bool busy = waited == WAIT_TIMEOUT;
+    if (busy) {
+        log_event("installer", {"another installation is in progress: waiting up to ", bound_ms, " ms for it to end"});
+        waited = os::WaitForSingleObject(mutex.get(), bound_ms);
+    }
+    const ULONGLONG took = os::GetTickCount64() - started;
+    if (waited == WAIT_TIMEOUT) {
+        log_event("installer",
+                  {"another installation is still in progress after ", took, " ms: the engine is not started"});
+        return false;
+    }
+    if (waited == WAIT_FAILED) {
+        log_event("installer", {"the wait for another installation failed: ", LogPart::os_error(os::GetLastError()),
+                                "; the engine is started"});
+        return true;
+    }
+    // Ours now (also when its last holder ended without letting go): never keep the installer from
+    // starting, this program's own engine least of all.
+    if (!os::ReleaseMutex(mutex.get())) {
+        log_event("installer", {"the installer's mutex could not be let go: ", LogPart::os_error(os::GetLastError())});
+    }
+    log_event("installer", {busy ? "the other installation ended after " : "no other installation in progress",
+                            busy ? LogPart(took) : LogPart(""), busy ? " ms" : ""});
+    return true;
+}
 
 Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode,
                                           std::string_view engine_log) {

@@ -20,6 +20,14 @@
 namespace mirel {
 namespace {
 
+// How long another installation in progress is waited for before the engine starts. Only a test
+// build of the program waits less; nothing that a user can set changes it.
+#ifdef MIREL_TEST_INSTALLATION_WAIT_MS
+constexpr std::uint32_t INSTALLATION_WAIT_MS = MIREL_TEST_INSTALLATION_WAIT_MS;
+#else
+constexpr std::uint32_t INSTALLATION_WAIT_MS = 60'000;
+#endif
+
 // Steps 9 to 15: everything that needs the run's staging directory. It goes as soon as the engine
 // has returned, and with this scope on every path before that; always before any failure is
 // reported.
@@ -32,12 +40,19 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     // With a run log, the engine keeps its own verbose log beside it.
     std::string engine_log;
     if (options.log_path) engine_log = *options.log_path + std::string(ENGINE_LOG_SUFFIX);
-    ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode, engine_log));
+    // An installation that is still in progress after the wait ends the run as the engine itself
+    // would have ended it.
+    std::int32_t exit_code = INSTALLATION_IN_PROGRESS;
+    const bool started = wait_for_other_installation(INSTALLATION_WAIT_MS);
+    if (started) {
+        ASSIGN_OR_RETURN(exit_code, run_installer_engine(package_path, mode, engine_log));
+    }
 
     const InstallerOutcome outcome = installer_outcome(exit_code);
-    const bool failed = outcome == InstallerOutcome::Failed && !engine_log.empty();
-    log_event("engine", {"exit code ", exit_code, ": ", outcome_text(outcome),
-                         failed ? "; the engine's own reason is in " : "", failed ? LogPart(engine_log) : LogPart(""),
+    const bool failed = started && outcome == InstallerOutcome::Failed && !engine_log.empty();
+    log_event("engine", {started ? "exit code " : "not started, as if it had ended with exit code ", exit_code, ": ",
+                         outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
+                         failed ? LogPart(engine_log) : LogPart(""),
                          failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
     // Nothing from here on needs the package: the product is found through its product code. Gone
     // before any question, it is not left behind by a user who restarts Windows while one is open.

@@ -1,10 +1,12 @@
 // The whole program against a stand-in installer engine (this prefix's system32\msiexec.exe): the
-// command line that each answer to the mode dialog gives the engine, and what each engine exit
-// code leads to. The stand-in installs nothing, so the application is never started.
+// command line that each answer to the mode dialog gives the engine, what each engine exit code
+// leads to, and another installation in progress. The stand-in installs nothing, so the
+// application is never started.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <optional>
 #include <regex>
 #include <variant>
 
@@ -17,17 +19,44 @@ const std::wstring TITLE = L"Mirel - Oruvan Setup";
 const std::wstring FAILED = L"Mirel installation could not be completed.";
 const std::wstring LAUNCH = L"Mirel is installed. Would you like to launch it now?";
 const std::wstring REBOOT = L"Mirel is installed. Windows requires a restart. Would you like to launch it now?";
+const wchar_t* const IN_PROGRESS = L"Another installation is in progress. Try again when it has finished. (1618)";
+
+// Another installation when the run reaches the engine: none; one that ends once the run has
+// waited for it a while; one that outlasts the wait.
+enum class Installer { Free, EndsWhileWaitedFor, Outlasts };
+
+// What Windows Installer shows while it installs: its machine-wide mutex, owned here (by this
+// thread) until the object goes. Wine's own engine takes none.
+class InstallerMutex {
+public:
+    InstallerMutex() : mutex_(::CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute")) {
+        owned_ = mutex_ != nullptr && ::WaitForSingleObject(mutex_, 0) == WAIT_OBJECT_0;
+    }
+    ~InstallerMutex() {
+        if (owned_) ::ReleaseMutex(mutex_);
+        if (mutex_ != nullptr) ::CloseHandle(mutex_);
+    }
+    InstallerMutex(const InstallerMutex&) = delete;
+    InstallerMutex& operator=(const InstallerMutex&) = delete;
+    bool owned() const { return owned_; }
+
+private:
+    HANDLE mutex_;
+    bool owned_ = false;
+};
 
 struct EngineRun {
     const char* name;
-    std::variant<int, td::Key> mode;  // the answer to the mode dialog
-    const wchar_t* engine_exit;
+    std::variant<int, td::Key> mode;         // the answer to the mode dialog
+    const wchar_t* engine_exit;              // null: the engine must not start
     const std::wstring* question = nullptr;  // asked after the engine, answered with `answer`
     int answer = IDNO;
     const wchar_t* failure = nullptr;  // the failure box's detail; the run then ends with 1
     bool wait_pid = false;             // "--wait-pid=" a running process, without "--update"
     const wchar_t* temp_leaf = L"temp";
     TempPlace place = TempPlace::Plain;
+    Installer installer = Installer::Free;
+    const char* logged = nullptr;  // a text of the run's log, which it then keeps
 };
 
 const EngineRun RUNS[] = {
@@ -54,6 +83,19 @@ const EngineRun RUNS[] = {
     // Windows Installer knows no install location of a product that the stand-in "installed".
     {"YesLooksTheProductUp", BASIC_BUTTON, L"0", &LAUNCH, IDYES, L"install_location"},
     {"YesAfterARestartRequiredLooksTheProductUp", BASIC_BUTTON, L"3010", &REBOOT, IDYES, L"install_location"},
+    {.name = "AnotherInstallationIsWaitedFor",
+     .mode = BASIC_BUTTON,
+     .engine_exit = L"0",
+     .question = &LAUNCH,
+     .installer = Installer::EndsWhileWaitedFor,
+     .logged = "installer: the other installation ended after "},
+    {.name = "AnotherInstallationPastTheWaitIsReportedAs1618",
+     .mode = BASIC_BUTTON,
+     .engine_exit = nullptr,
+     .failure = IN_PROGRESS,
+     .installer = Installer::Outlasts,
+     .logged = "engine: not started, as if it had ended with exit code 1618: failed"},
+    {"TheEnginesOwn1618IsReportedAlike", ADVANCED_BUTTON, L"1618", nullptr, IDNO, IN_PROGRESS},
 };
 
 class StandInEngine : public ::testing::TestWithParam<EngineRun> {
@@ -134,10 +176,20 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
         ASSERT_TRUE(parent);
         arguments.push_back(L"--wait-pid=" + std::to_wstring(parent->id()));
     }
-    setup_ = start_setup(setup_program(), arguments, folder_,
-                         {{L"MIREL_STANDIN_RECORD", folder_.scratch() + L"\\engine.txt"},
-                          {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
-                          {L"MIREL_STANDIN_EXIT", run.engine_exit}});
+    const std::wstring log = folder_.scratch() + L"\\run.log";
+    if (run.logged != nullptr) arguments.push_back(L"--log=" + log);
+    std::optional<InstallerMutex> other;
+    if (run.installer != Installer::Free) {
+        ASSERT_TRUE(other.emplace().owned());
+    }
+    const std::wstring record = folder_.scratch() + L"\\engine.txt";
+    // A test build that waits 3 s for another installation, where the program waits a minute.
+    setup_ =
+        start_setup(run.installer == Installer::Outlasts ? windows_path(MIREL_TEST_SHORT_WAIT_SETUP) : setup_program(),
+                    arguments, folder_,
+                    {{L"MIREL_STANDIN_RECORD", record},
+                     {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
+                     {L"MIREL_STANDIN_EXIT", run.engine_exit ? run.engine_exit : L"0"}});
     ASSERT_TRUE(setup_);
     const HWND dialog = await_window(*setup_, TITLE);
     ASSERT_NE(dialog, nullptr);
@@ -145,6 +197,13 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
         ASSERT_TRUE(click_and_wait(dialog, *link));
     } else {
         ASSERT_TRUE(wine_test::press_and_wait(dialog, std::get<td::Key>(run.mode)));
+    }
+    if (run.installer == Installer::EndsWhileWaitedFor) {
+        const std::string waiting = "installer: another installation is in progress: waiting up to 60000 ms";
+        ASSERT_NE(read_file_holding(log, waiting, wine_test::WINDOW_TIMEOUT_MS).find(waiting), std::string::npos);
+        ::Sleep(2000);
+        EXPECT_FALSE(exists(record)) << "the engine started while another installation was in progress";
+        other.reset();
     }
 
     if (run.question != nullptr) {
@@ -167,9 +226,19 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
     }
     ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup_, run.failure ? 1 : 0));
 
+    if (run.logged != nullptr) {
+        EXPECT_NE(read_file(log).find(run.logged), std::string::npos) << read_file(log);
+    }
     const bool basic = !std::holds_alternative<int>(run.mode) || std::get<int>(run.mode) == BASIC_BUTTON;
-    EXPECT_EQ(engine_command_line(), expected_command_line(basic));
-    expect_paths_handed_over_within_limits();
+    if (run.engine_exit == nullptr) {
+        EXPECT_FALSE(exists(record)) << "the engine was started";
+    } else {
+        // A run's log adds the engine's own log to its command line.
+        if (run.logged == nullptr) {
+            EXPECT_EQ(engine_command_line(), expected_command_line(basic));
+        }
+        expect_paths_handed_over_within_limits();
+    }
     EXPECT_FALSE(exists(folder_.marker())) << "an application was started";
     EXPECT_TRUE(!parent || !parent->has_exited()) << "the run waited for the process it was given";
 }
