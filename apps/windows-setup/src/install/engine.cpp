@@ -1,13 +1,16 @@
 #include "install/engine.hpp"
 
+#include <cstdio>
 #include <vector>
 
+#include "common/held_files.hpp"
 #include "common/installer_api.hpp"
 #include "common/os.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
 #include "common/run_log.hpp"
 #include "common/win32.hpp"
+#include "install/desktop_shell.hpp"
 #include "install/installer.hpp"
 
 namespace mirel {
@@ -137,6 +140,20 @@ Status launch_application(std::string_view path, const LanguageTexts& texts) {
     const std::size_t separator = path.find_last_of("\\/");
     std::wstring folder = separator == std::string_view::npos ? std::wstring() : to_wide(path.substr(0, separator));
     if (folder.ends_with(L':')) folder.push_back(L'\\');  // a drive's root, not its current directory
+    // Started from an elevated run, the application would get the installer's rights, or be the
+    // administrator whose password was typed in: its per-user data would go to the wrong profile
+    // with the wrong owner, and Explorer would refuse to drop files on it.
+    if (is_elevated()) {
+        const std::expected<void, ShellRefusal> opened = open_through_desktop_shell(file, folder);
+        if (opened) {
+            log_event("launch", {path, ": started through the desktop shell, as the signed-in user"});
+            return {};
+        }
+        char code[11];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(opened.error().result));
+        log_event("launch", {"the desktop shell cannot start it as the signed-in user (", opened.error().call, " gave ",
+                             code, "): this elevated run starts it itself"});
+    }
     const HINSTANCE result = os::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
                                                folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
     // Not a real instance handle: a number, greater than 32 on success.

@@ -22,7 +22,8 @@ namespace mirel {
 // The installed "mirel-desktop.exe" of the product, found through its install location.
 [[nodiscard]] Result<std::string> find_installed_application(std::string_view product_code);
 
-// Asks the shell to open the program file; the run's "launchFailed" text when it refuses.
+// Asks the shell to open the program file, in an elevated run the desktop's shell of the signed-in
+// user where there is one; the run's "launchFailed" text when it refuses.
 [[nodiscard]] Status launch_application(std::string_view path, const LanguageTexts& texts);
 
 }  // namespace mirel

@@ -87,7 +87,8 @@ const LogRun RUNS[] = {
      [](td::Process&) {},
      0,
      {"update: no process 4294967295 runs: the parent has ended", "run: update installation", "engine: exit code 0",
-      "launch: the product's install location gives ", "mirel-desktop.exe: started", "exit: code 0"},
+      "launch: the product's install location gives ",
+      "mirel-desktop.exe: started through the desktop shell, as the signed-in user", "exit: code 0"},
      "",
      true},
     // Non-ASCII characters in the log's path and in the temporary directory.
