@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include <optional>
+#include <memory>
 #include <regex>
 #include <variant>
 
@@ -25,30 +25,22 @@ const wchar_t* const IN_PROGRESS = L"Another installation is in progress. Try ag
 // waited for it a while; one that outlasts the wait.
 enum class Installer { Free, EndsWhileWaitedFor, Outlasts };
 
-// What Windows Installer shows while it installs: its machine-wide mutex, owned here (by this
-// thread) until the object goes. Wine's own engine takes none.
-class InstallerMutex {
-public:
-    InstallerMutex() : mutex_(::CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute")) {
-        owned_ = mutex_ != nullptr && ::WaitForSingleObject(mutex_, 0) == WAIT_OBJECT_0;
-    }
-    ~InstallerMutex() {
-        if (owned_) ::ReleaseMutex(mutex_);
-        if (mutex_ != nullptr) ::CloseHandle(mutex_);
-    }
-    InstallerMutex(const InstallerMutex&) = delete;
-    InstallerMutex& operator=(const InstallerMutex&) = delete;
-    bool owned() const { return owned_; }
-
-private:
-    HANDLE mutex_;
-    bool owned_ = false;
-};
+// What Windows Installer holds while it installs: its machine-wide mutex, owned by this thread
+// until reset. Wine's own engine takes none.
+using HeldMutex = std::unique_ptr<void, decltype([](HANDLE mutex) {
+                                      ::ReleaseMutex(mutex);
+                                      ::CloseHandle(mutex);
+                                  })>;
+HeldMutex hold_installer_mutex() {
+    HeldMutex held(::CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute"));
+    if (held && ::WaitForSingleObject(held.get(), 0) != WAIT_OBJECT_0) ::CloseHandle(held.release());
+    return held;
+}
 
 struct EngineRun {
     const char* name;
-    std::variant<int, td::Key> mode;         // the answer to the mode dialog
-    const wchar_t* engine_exit;              // null: the engine must not start
+    std::variant<int, td::Key> mode;  // the answer to the mode dialog
+    const wchar_t* engine_exit;
     const std::wstring* question = nullptr;  // asked after the engine, answered with `answer`
     int answer = IDNO;
     const wchar_t* failure = nullptr;  // the failure box's detail; the run then ends with 1
@@ -83,18 +75,11 @@ const EngineRun RUNS[] = {
     // Windows Installer knows no install location of a product that the stand-in "installed".
     {"YesLooksTheProductUp", BASIC_BUTTON, L"0", &LAUNCH, IDYES, L"install_location"},
     {"YesAfterARestartRequiredLooksTheProductUp", BASIC_BUTTON, L"3010", &REBOOT, IDYES, L"install_location"},
-    {.name = "AnotherInstallationIsWaitedFor",
-     .mode = BASIC_BUTTON,
-     .engine_exit = L"0",
-     .question = &LAUNCH,
-     .installer = Installer::EndsWhileWaitedFor,
-     .logged = "installer: the other installation ended after "},
-    {.name = "AnotherInstallationPastTheWaitIsReportedAs1618",
-     .mode = BASIC_BUTTON,
-     .engine_exit = nullptr,
-     .failure = IN_PROGRESS,
-     .installer = Installer::Outlasts,
-     .logged = "engine: not started, as if it had ended with exit code 1618: failed"},
+    // The engine waits for another installation in progress, then starts; or never starts.
+    {"AnotherInstallationIsWaitedFor", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"temp", TempPlace::Plain,
+     Installer::EndsWhileWaitedFor, "installer: the other installation ended after "},
+    {"AnotherInstallationPastTheWaitIsReportedAs1618", BASIC_BUTTON, L"0", nullptr, IDNO, IN_PROGRESS, false, L"temp",
+     TempPlace::Plain, Installer::Outlasts, "engine: not started, as if it had ended with exit code 1618: failed"},
     {"TheEnginesOwn1618IsReportedAlike", ADVANCED_BUTTON, L"1618", nullptr, IDNO, IN_PROGRESS},
 };
 
@@ -178,9 +163,10 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
     }
     const std::wstring log = folder_.scratch() + L"\\run.log";
     if (run.logged != nullptr) arguments.push_back(L"--log=" + log);
-    std::optional<InstallerMutex> other;
+    HeldMutex other;
     if (run.installer != Installer::Free) {
-        ASSERT_TRUE(other.emplace().owned());
+        other = hold_installer_mutex();
+        ASSERT_TRUE(other) << "the installer's mutex is held elsewhere";
     }
     const std::wstring record = folder_.scratch() + L"\\engine.txt";
     // A test build that waits 3 s for another installation, where the program waits a minute.
@@ -189,7 +175,7 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
                     arguments, folder_,
                     {{L"MIREL_STANDIN_RECORD", record},
                      {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
-                     {L"MIREL_STANDIN_EXIT", run.engine_exit ? run.engine_exit : L"0"}});
+                     {L"MIREL_STANDIN_EXIT", run.engine_exit}});
     ASSERT_TRUE(setup_);
     const HWND dialog = await_window(*setup_, TITLE);
     ASSERT_NE(dialog, nullptr);
@@ -230,7 +216,7 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
         EXPECT_NE(read_file(log).find(run.logged), std::string::npos) << read_file(log);
     }
     const bool basic = !std::holds_alternative<int>(run.mode) || std::get<int>(run.mode) == BASIC_BUTTON;
-    if (run.engine_exit == nullptr) {
+    if (run.installer == Installer::Outlasts) {
         EXPECT_FALSE(exists(record)) << "the engine was started";
     } else {
         // A run's log adds the engine's own log to its command line.
