@@ -5,10 +5,12 @@
 // functions before which a run is ended as if it were killed.
 //
 // Functions that cannot fail in a way the program could notice have no row: the closes
-// (CloseHandle, MsiCloseHandle, BCryptCloseAlgorithmProvider, BCryptDestroyHash, LocalFree, ...),
-// GetLastError, RtlNtStatusToDosError, RtlGetVersion, GetErrorInfo (only ever asked for a text),
-// and GetTempPath2W, which a failure makes return 0 with the reason in the last error while the
-// seam can only hand back a loaded function's error as its result (under Wine it is never called).
+// (CloseHandle, MsiCloseHandle, BCryptCloseAlgorithmProvider, BCryptDestroyHash, LocalFree,
+// CoUninitialize, ...), GetLastError, RtlNtStatusToDosError, RtlGetVersion, GetErrorInfo (only
+// ever asked for a text), AllowSetForegroundWindow and GetWindowThreadProcessId (whose failure
+// only leaves the application's window where the system puts it), and GetTempPath2W, which a failure makes return 0
+// with the reason in the last error while the seam can only hand back a loaded function's error as its result (under
+// Wine it is never called).
 
 #include <windows.h>
 
@@ -65,6 +67,10 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     // Processes and their pipes: another session's or a protected process, an application
     // control policy, exhausted resources, a child that ended early.
     {"OpenProcess", ERROR_ACCESS_DENIED},
+    // The installer's mutex: an access list that refuses a standard user; a release by a thread
+    // that does not own it.
+    {"OpenMutexW", ERROR_ACCESS_DENIED},
+    {"ReleaseMutex", ERROR_NOT_OWNER},
     {"GetProcessTimes", ERROR_ACCESS_DENIED},
     {"GetExitCodeProcess", ERROR_ACCESS_DENIED},
     {"WaitForSingleObject", ERROR_INVALID_HANDLE},
@@ -91,6 +97,11 @@ inline constexpr RealisticError REALISTIC_ERRORS[] = {
     {"MessageBoxW", ERROR_NOT_ENOUGH_MEMORY},
     {"TaskDialogIndirect", static_cast<DWORD>(E_OUTOFMEMORY)},
     {"ShellExecuteW", SE_ERR_FNF},
+    // The desktop shell, reached through COM: no shell in the session (a service, a session
+    // without Explorer), a machine out of memory.
+    {"CoInitializeEx", static_cast<DWORD>(E_OUTOFMEMORY)},
+    {"CoCreateInstance", static_cast<DWORD>(CO_E_SERVER_EXEC_FAILURE)},
+    {"SysAllocString", ERROR_NOT_ENOUGH_MEMORY},
     // Windows Installer: a package that a scanner holds, a database that is damaged, a product
     // that is gone.
     {"MsiOpenDatabaseW", ERROR_OPEN_FAILED},

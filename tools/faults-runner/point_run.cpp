@@ -45,6 +45,16 @@ constexpr int BASIC_BUTTON = 100;
 // What the sample application writes into its %TEMP% when it starts: the one name that a run that
 // launched it may leave there.
 constexpr const wchar_t* MARKER = L"mirel-desktop-started.txt";
+// How long the desktop's shell may take to start the application once the run has ended: the
+// application is none of the run's processes then, so nothing else waits for it.
+constexpr DWORD SHELL_START_MS = 10'000;
+
+// The marker of an application that the desktop's shell started (as an elevated run, every run
+// under Wine, has it do): in the shell's %TEMP%, the prefix user's, which this runner has too.
+std::wstring shell_marker() {
+    wchar_t temp[MAX_PATH + 1];
+    return std::wstring(temp, ::GetTempPathW(MAX_PATH + 1, temp)) + MARKER;
+}
 
 std::string join(const std::vector<std::string>& parts, std::string_view separator) {
     std::string joined;
@@ -374,12 +384,17 @@ struct After {
 After observe(RunKind run, const std::wstring& setup, const PointPlace& place, const std::wstring& fault,
               const std::wstring& report, std::string_view struck_line) {
     After after;
+    ::DeleteFileW(shell_marker().c_str());
     after.seen = drive(run, setup, place, fault);
     if (!struck_line.empty()) after.struck = wt::read_file(report).find(struck_line) != std::string::npos;
     after.left = leftovers(place.temp);
     after.installed = installed(ENGLISH_PRODUCT);
     after.turkish_installed = installed(TURKISH_PRODUCT);
-    after.started = wt::exists(place.temp + L"\\" + MARKER);
+    after.started =
+        wt::exists(place.temp + L"\\" + MARKER) ||
+        (after.seen.exit_code == 0u &&
+         wt::read_file_holding(shell_marker(), "mirel-desktop.exe", SHELL_START_MS).find("mirel-desktop.exe") !=
+             std::string::npos);
     after.logged = wt::exists(log_path(place));
     return after;
 }

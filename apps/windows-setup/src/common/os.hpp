@@ -5,9 +5,9 @@
 // whole of what the program asks of Windows, each function with what it gives back on failure.
 //
 // Functions of DLLs that the program does not import (ntdll's native calls, msi.dll, bcrypt.dll,
-// comctl32's task dialog, GetTempPath2W) are looked up in the system directory at their first call,
-// never in the program's own folder. One that is missing fails as its list entry says, with
-// ERROR_PROC_NOT_FOUND as the last error.
+// comctl32's task dialog, ole32's COM, GetTempPath2W) are looked up in the system directory at their
+// first call, never in the program's own folder. One that is missing fails as its list entry says,
+// with ERROR_PROC_NOT_FOUND as the last error.
 //
 // A test build (the CMake option MIREL_FAULT_SEAM) puts its fault seam here, between the program
 // and the system (common/fault_seam.hpp); the program's own build contains none of it.
@@ -20,11 +20,14 @@
 #include <commctrl.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <objbase.h>
 #include <oleauto.h>
 #include <sddl.h>
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <type_traits>
 
 #if MIREL_FAULT_SEAM
 #include "common/fault_seam.hpp"
@@ -70,12 +73,15 @@
     X(MessageBoxW, 0)                                              \
     X(MoveFileExW, FALSE)                                          \
     X(MultiByteToWideChar, 0)                                      \
+    X(OpenMutexW, nullptr)                                         \
     X(OpenProcess, nullptr)                                        \
     X(OpenProcessToken, FALSE)                                     \
     X(PeekNamedPipe, FALSE)                                        \
     X(ReadFile, FALSE)                                             \
+    X(ReleaseMutex, FALSE)                                         \
     X(SetDefaultDllDirectories, FALSE)                             \
     X(SetFileInformationByHandle, FALSE)                           \
+    X(SysAllocString, nullptr)                                     \
     X(UpdateProcThreadAttribute, FALSE)                            \
     X(WaitForSingleObject, WAIT_FAILED)                            \
     X(WriteConsoleW, FALSE)                                        \
@@ -89,6 +95,7 @@
 
 // Imported functions that cannot fail, or whose failure changes nothing (a close).
 #define MIREL_OS_PLAIN(X)             \
+    X(AllowSetForegroundWindow)       \
     X(CloseHandle)                    \
     X(DeleteProcThreadAttributeList)  \
     X(ExitProcess)                    \
@@ -101,6 +108,7 @@
     X(GetSystemTimePreciseAsFileTime) \
     X(GetTickCount64)                 \
     X(GetUserDefaultUILanguage)       \
+    X(GetWindowThreadProcessId)       \
     X(LocalFree)                      \
     X(SetLastError)                   \
     X(SysFreeString)                  \
@@ -133,8 +141,11 @@ class Loaded;
 
 template <typename Result, typename... Arguments>
 class Loaded<Result(Arguments...)> {
+    // A missing function that returns nothing gives nothing back.
+    using Missing = std::conditional_t<std::is_void_v<Result>, std::nullptr_t, Result>;
+
 public:
-    constexpr Loaded(const wchar_t* library, const char* name, Result missing) noexcept
+    constexpr Loaded(const wchar_t* library, const char* name, Missing missing) noexcept
         : library_(library), name_(name), missing_(missing) {}
     Loaded(const Loaded&) = delete;
     Loaded& operator=(const Loaded&) = delete;
@@ -145,7 +156,7 @@ public:
 #endif
         if (!available()) {
             ::SetLastError(ERROR_PROC_NOT_FOUND);
-            return missing_;
+            return static_cast<Result>(missing_);
         }
         return function_(arguments...);
     }
@@ -171,7 +182,7 @@ private:
 
     const wchar_t* library_;
     const char* name_;
-    Result missing_;
+    Missing missing_;
     Result (*function_)(Arguments...) = nullptr;
 };
 
@@ -204,12 +215,15 @@ MIREL_OS_PAUSING(MIREL_OS_REACH_PAUSING)
 
 // The loaded functions: their library, and what they give when the library or the export is
 // missing. Native calls and bcrypt return an NTSTATUS, msi.dll a Windows error (MsiEvaluateConditionW
-// a condition result), the task dialog an HRESULT.
+// a condition result), the task dialog and COM an HRESULT.
 #define MIREL_OS_LOADED(X)                                                            \
     X(L"ntdll.dll", NtCreateFile, PROCEDURE_MISSING)                                  \
     X(L"ntdll.dll", NtQueryVolumeInformationFile, PROCEDURE_MISSING)                  \
     X(L"ntdll.dll", RtlNtStatusToDosError, ERROR_MR_MID_NOT_FOUND)                    \
     X(L"comctl32.dll", TaskDialogIndirect, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))  \
+    X(L"ole32.dll", CoInitializeEx, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))         \
+    X(L"ole32.dll", CoCreateInstance, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND))       \
+    X(L"ole32.dll", CoUninitialize, nullptr)                                          \
     X(L"msi.dll", MsiOpenDatabaseW, ERROR_PROC_NOT_FOUND)                             \
     X(L"msi.dll", MsiDatabaseOpenViewW, ERROR_PROC_NOT_FOUND)                         \
     X(L"msi.dll", MsiViewExecute, ERROR_PROC_NOT_FOUND)                               \

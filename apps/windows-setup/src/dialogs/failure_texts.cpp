@@ -8,7 +8,9 @@
 namespace mirel {
 
 std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code) {
-    return std::string(localized_text(texts, TextKey::failed)) + " (" + std::to_string(exit_code) + ")";
+    // ERROR_INSTALL_ALREADY_RUNNING says what to do about it: try again later.
+    const TextKey key = exit_code == 1618 ? TextKey::installationInProgress : TextKey::failed;
+    return std::string(localized_text(texts, key)) + " (" + std::to_string(exit_code) + ")";
 }
 
 std::string hresult_code_text(std::int32_t hresult) {

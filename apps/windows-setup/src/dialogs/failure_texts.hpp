@@ -8,7 +8,8 @@
 
 namespace mirel {
 
-// The run's "failed" text, then " (", the exit code in signed decimal, and ")".
+// The run's "failed" text (for 1618, its "installationInProgress" text), then " (", the exit code in
+// signed decimal, and ")".
 [[nodiscard]] std::string installer_failure_text(const LanguageTexts& texts, std::int32_t exit_code);
 
 // "0x" and the HRESULT in eight upper-case hexadecimal digits.

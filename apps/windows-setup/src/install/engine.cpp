@@ -1,13 +1,16 @@
 #include "install/engine.hpp"
 
+#include <cstdio>
 #include <vector>
 
+#include "common/held_files.hpp"
 #include "common/installer_api.hpp"
 #include "common/os.hpp"
 #include "common/path.hpp"
 #include "common/process.hpp"
 #include "common/run_log.hpp"
 #include "common/win32.hpp"
+#include "install/desktop_shell.hpp"
 #include "install/installer.hpp"
 
 namespace mirel {
@@ -15,6 +18,8 @@ namespace {
 
 constexpr std::string_view APPLICATION_FILE = "mirel-desktop.exe";
 constexpr DWORD INSTALL_LOCATION_UNITS = 32768;
+// Windows Installer holds it, machine-wide, while it installs anything.
+constexpr const wchar_t* INSTALLER_MUTEX = L"Global\\_MSIExecute";
 
 bool is_existing_file(const std::string& path) {
     const DWORD attributes = os::GetFileAttributesW(file_system_path(path).c_str());
@@ -55,6 +60,47 @@ bool is_application_file(const std::string& path) {
 
 }  // namespace
 
+bool wait_for_other_installation(std::uint32_t bound_ms) {
+    // Opened for waiting and nothing else: the program never changes the installer's mutex.
+    const UniqueHandle mutex(os::OpenMutexW(SYNCHRONIZE, FALSE, INSTALLER_MUTEX));
+    if (!mutex) {
+        const DWORD error = os::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            log_event("installer", {"no other installation in progress"});
+        } else {
+            log_event("installer", {"whether another installation is in progress cannot be told: ",
+                                    LogPart::os_error(error), "; the engine is started"});
+        }
+        return true;
+    }
+    const ULONGLONG started = os::GetTickCount64();
+    DWORD waited = os::WaitForSingleObject(mutex.get(), 0);
+    const bool busy = waited == WAIT_TIMEOUT;
+    if (busy) {
+        log_event("installer", {"another installation is in progress: waiting up to ", bound_ms, " ms for it to end"});
+        waited = os::WaitForSingleObject(mutex.get(), bound_ms);
+    }
+    const ULONGLONG took = os::GetTickCount64() - started;
+    if (waited == WAIT_TIMEOUT) {
+        log_event("installer",
+                  {"another installation is still in progress after ", took, " ms: the engine is not started"});
+        return false;
+    }
+    if (waited == WAIT_FAILED) {
+        log_event("installer", {"the wait for another installation failed: ", LogPart::os_error(os::GetLastError()),
+                                "; the engine is started"});
+        return true;
+    }
+    // Ours now (also when its last holder ended without letting go): never keep the installer from
+    // starting, this program's own engine least of all.
+    if (!os::ReleaseMutex(mutex.get())) {
+        log_event("installer", {"the installer's mutex could not be let go: ", LogPart::os_error(os::GetLastError())});
+    }
+    log_event("installer", {busy ? "the other installation ended after " : "no other installation in progress",
+                            busy ? LogPart(took) : LogPart(""), busy ? " ms" : ""});
+    return true;
+}
+
 Result<std::int32_t> run_installer_engine(std::string_view package_path, InstallMode mode,
                                           std::string_view engine_log) {
     ASSIGN_OR_RETURN(const Installer installer, locate_installer());
@@ -94,6 +140,20 @@ Status launch_application(std::string_view path, const LanguageTexts& texts) {
     const std::size_t separator = path.find_last_of("\\/");
     std::wstring folder = separator == std::string_view::npos ? std::wstring() : to_wide(path.substr(0, separator));
     if (folder.ends_with(L':')) folder.push_back(L'\\');  // a drive's root, not its current directory
+    // Started from an elevated run, the application would get the installer's rights, or be the
+    // administrator whose password was typed in: its per-user data would go to the wrong profile
+    // with the wrong owner, and Explorer would refuse to drop files on it.
+    if (is_elevated()) {
+        const std::expected<void, ShellRefusal> opened = open_through_desktop_shell(file, folder);
+        if (opened) {
+            log_event("launch", {path, ": started through the desktop shell, as the signed-in user"});
+            return {};
+        }
+        char code[11];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(opened.error().result));
+        log_event("launch", {"the desktop shell cannot start it as the signed-in user (", opened.error().call, " gave ",
+                             code, "): this elevated run starts it itself"});
+    }
     const HINSTANCE result = os::ShellExecuteW(nullptr, verb.c_str(), file.c_str(), nullptr,
                                                folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
     // Not a real instance handle: a number, greater than 32 on success.

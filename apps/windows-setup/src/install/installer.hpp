@@ -12,6 +12,9 @@ namespace mirel {
 
 enum class InstallerOutcome { Installed, InstalledRestart, Cancelled, Failed };
 
+// ERROR_INSTALL_ALREADY_RUNNING: another installation holds the installer.
+inline constexpr std::int32_t INSTALLATION_IN_PROGRESS = 1618;
+
 inline constexpr std::string_view LAUNCH_OWNER_PROPERTY = "MIREL_SETUP_LAUNCH_OWNER";
 
 // The engine's program file, named bare on its command line.

@@ -21,8 +21,17 @@
 namespace mirel {
 namespace {
 
-// Steps 9 to 15: everything that needs the run's staging directory, which the caller's scope
-// removes again on every path before any failure is reported.
+// How long another installation in progress is waited for before the engine starts. Only a test
+// build of the program waits less; nothing that a user can set changes it.
+#ifdef MIREL_TEST_INSTALLATION_WAIT_MS
+constexpr std::uint32_t INSTALLATION_WAIT_MS = MIREL_TEST_INSTALLATION_WAIT_MS;
+#else
+constexpr std::uint32_t INSTALLATION_WAIT_MS = 60'000;
+#endif
+
+// Steps 9 to 15: everything that needs the run's staging directory. It goes as soon as the engine
+// has returned, and with this scope on every path before that; always before any failure is
+// reported.
 Status install_and_launch(const LaunchOptions& options, UiLanguage language, const LanguageTexts& texts,
                           InstallMode mode) {
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
@@ -33,15 +42,25 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     // nobody can put a link in its place while it runs; it is copied out beside the run's log.
     std::string engine_log;
     if (options.log_path) engine_log = join_path(staging.path(), ENGINE_LOG_NAME);
-    ASSIGN_OR_RETURN(const std::int32_t exit_code, run_installer_engine(package_path, mode, engine_log));
-    const std::optional<std::string> engine_log_copy = copy_engine_log(staging.handle(), options.log_path);
+    // An installation that is still in progress after the wait ends the run as the engine itself
+    // would have ended it.
+    std::int32_t exit_code = INSTALLATION_IN_PROGRESS;
+    const bool started = wait_for_other_installation(INSTALLATION_WAIT_MS);
+    if (started) {
+        ASSIGN_OR_RETURN(exit_code, run_installer_engine(package_path, mode, engine_log));
+    }
+    const std::optional<std::string> engine_log_copy =
+        started ? copy_engine_log(staging.handle(), options.log_path) : std::nullopt;
 
     const InstallerOutcome outcome = installer_outcome(exit_code);
     const bool failed = outcome == InstallerOutcome::Failed && engine_log_copy;
-    log_event("engine",
-              {"exit code ", exit_code, ": ", outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
-               failed ? LogPart(*engine_log_copy) : LogPart(""),
-               failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
+    log_event("engine", {started ? "exit code " : "not started, as if it had ended with exit code ", exit_code, ": ",
+                         outcome_text(outcome), failed ? "; the engine's own reason is in " : "",
+                         failed ? LogPart(*engine_log_copy) : LogPart(""),
+                         failed ? " (the action it ended in, marked \"Return value 3\")" : ""});
+    // Nothing from here on needs the package: the product is found through its product code. Gone
+    // before any question, it is not left behind by a user who restarts Windows while one is open.
+    staging.clean_up();
     TextKey question_key = TextKey::launchQuestion;
     switch (outcome) {
         case InstallerOutcome::Installed: break;

@@ -1,4 +1,6 @@
-// Starting the installed program through the shell, under Wine.
+// Starting the installed program through the shell, under Wine: the start of the program itself,
+// which an elevated run (every run under Wine) falls back to where the desktop's shell cannot
+// start it. A thread in the multithreaded apartment is one such place.
 #include "install/engine.hpp"
 
 #include <gtest/gtest.h>
@@ -27,6 +29,7 @@ TEST(LaunchApplication, StartsTheProgramFileThroughTheGivenPathInItsFolderOrGive
         ::CopyFileW((wine_test::own_directory() + L"\\install_standin_engine.exe").c_str(), program.c_str(), TRUE));
     const LanguageTexts texts{{TextKey::launchFailed, "Could not start."}};
 
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     const Status launched = launch_application(from_wide(program), texts);
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
     const std::string started = read_file_holding(record, "\n", 10'000);
@@ -45,6 +48,7 @@ TEST(LaunchApplication, StartsTheProgramFileThroughTheGivenPathInItsFolderOrGive
     ASSERT_FALSE(english_launch.has_value());
     EXPECT_EQ(english_launch.error().text(), localized_text(english, TextKey::launchFailed));
     EXPECT_NE(english_launch.error().text(), "launchFailed") << "the table has no launchFailed text";
+    ::CoUninitialize();
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", nullptr);
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_CWD", nullptr);
     // The started program keeps its folder as long as it runs there: the folder goes once it has ended.

@@ -109,6 +109,9 @@ TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
     const wine_test::TempDir scratch(L"product-launch");
     const std::wstring record = scratch.child(L"record.txt");
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", record.c_str());
+    // Started by this process, as an elevated run does where the desktop's shell cannot: the
+    // program inherits the record's name.
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     for (const char* code : {SLASH_PRODUCT, LINK_PRODUCT}) {
         ::DeleteFileW(record.c_str());
         const Result<std::string> found = find_installed_application(code);
@@ -120,6 +123,7 @@ TEST_F(InstalledApplication, TheFoundProgramIsLaunched) {
         // The program's own path is the one that was launched (a link's path, not its target).
         EXPECT_TRUE(wine_test::same_path(wine_test::widen(text.substr(text.find('\n') + 1)), to_wide(*found))) << text;
     }
+    ::CoUninitialize();
     ::SetEnvironmentVariableW(L"MIREL_STANDIN_RECORD", nullptr);
 }
 

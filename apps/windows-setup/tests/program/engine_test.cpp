@@ -1,10 +1,12 @@
 // The whole program against a stand-in installer engine (this prefix's system32\msiexec.exe): the
-// command line that each answer to the mode dialog gives the engine, and what each engine exit
-// code leads to. The stand-in installs nothing, so the application is never started.
+// command line that each answer to the mode dialog gives the engine, what each engine exit code
+// leads to, and another installation in progress. The stand-in installs nothing, so the
+// application is never started.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <memory>
 #include <regex>
 #include <variant>
 
@@ -17,6 +19,23 @@ const std::wstring TITLE = L"Mirel - Oruvan Setup";
 const std::wstring FAILED = L"Mirel installation could not be completed.";
 const std::wstring LAUNCH = L"Mirel is installed. Would you like to launch it now?";
 const std::wstring REBOOT = L"Mirel is installed. Windows requires a restart. Would you like to launch it now?";
+const wchar_t* const IN_PROGRESS = L"Another installation is in progress. Try again when it has finished. (1618)";
+
+// Another installation when the run reaches the engine: none; one that ends once the run has
+// waited for it a while; one that outlasts the wait.
+enum class Installer { Free, EndsWhileWaitedFor, Outlasts };
+
+// What Windows Installer holds while it installs: its machine-wide mutex, owned by this thread
+// until reset. Wine's own engine takes none.
+using HeldMutex = std::unique_ptr<void, decltype([](HANDLE mutex) {
+                                      ::ReleaseMutex(mutex);
+                                      ::CloseHandle(mutex);
+                                  })>;
+HeldMutex hold_installer_mutex() {
+    HeldMutex held(::CreateMutexW(nullptr, FALSE, L"Global\\_MSIExecute"));
+    if (held && ::WaitForSingleObject(held.get(), 0) != WAIT_OBJECT_0) ::CloseHandle(held.release());
+    return held;
+}
 
 struct EngineRun {
     const char* name;
@@ -28,6 +47,8 @@ struct EngineRun {
     bool wait_pid = false;             // "--wait-pid=" a running process, without "--update"
     const wchar_t* temp_leaf = L"temp";
     TempPlace place = TempPlace::Plain;
+    Installer installer = Installer::Free;
+    const char* logged = nullptr;  // a text of the run's log, which it then keeps
 };
 
 const EngineRun RUNS[] = {
@@ -54,6 +75,12 @@ const EngineRun RUNS[] = {
     // Windows Installer knows no install location of a product that the stand-in "installed".
     {"YesLooksTheProductUp", BASIC_BUTTON, L"0", &LAUNCH, IDYES, L"install_location"},
     {"YesAfterARestartRequiredLooksTheProductUp", BASIC_BUTTON, L"3010", &REBOOT, IDYES, L"install_location"},
+    // The engine waits for another installation in progress, then starts; or never starts.
+    {"AnotherInstallationIsWaitedFor", BASIC_BUTTON, L"0", &LAUNCH, IDNO, nullptr, false, L"temp", TempPlace::Plain,
+     Installer::EndsWhileWaitedFor, "installer: the other installation ended after "},
+    {"AnotherInstallationPastTheWaitIsReportedAs1618", BASIC_BUTTON, L"0", nullptr, IDNO, IN_PROGRESS, false, L"temp",
+     TempPlace::Plain, Installer::Outlasts, "engine: not started, as if it had ended with exit code 1618: failed"},
+    {"TheEnginesOwn1618IsReportedAlike", ADVANCED_BUTTON, L"1618", nullptr, IDNO, IN_PROGRESS},
 };
 
 class StandInEngine : public ::testing::TestWithParam<EngineRun> {
@@ -134,10 +161,21 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
         ASSERT_TRUE(parent);
         arguments.push_back(L"--wait-pid=" + std::to_wstring(parent->id()));
     }
-    setup_ = start_setup(setup_program(), arguments, folder_,
-                         {{L"MIREL_STANDIN_RECORD", folder_.scratch() + L"\\engine.txt"},
-                          {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
-                          {L"MIREL_STANDIN_EXIT", run.engine_exit}});
+    const std::wstring log = folder_.scratch() + L"\\run.log";
+    if (run.logged != nullptr) arguments.push_back(L"--log=" + log);
+    HeldMutex other;
+    if (run.installer != Installer::Free) {
+        other = hold_installer_mutex();
+        ASSERT_TRUE(other) << "the installer's mutex is held elsewhere";
+    }
+    const std::wstring record = folder_.scratch() + L"\\engine.txt";
+    // A test build that waits 3 s for another installation, where the program waits a minute.
+    setup_ =
+        start_setup(run.installer == Installer::Outlasts ? windows_path(MIREL_TEST_SHORT_WAIT_SETUP) : setup_program(),
+                    arguments, folder_,
+                    {{L"MIREL_STANDIN_RECORD", record},
+                     {L"MIREL_STANDIN_PACKAGE", folder_.scratch() + L"\\package.txt"},
+                     {L"MIREL_STANDIN_EXIT", run.engine_exit}});
     ASSERT_TRUE(setup_);
     const HWND dialog = await_window(*setup_, TITLE);
     ASSERT_NE(dialog, nullptr);
@@ -146,10 +184,18 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
     } else {
         ASSERT_TRUE(wine_test::press_and_wait(dialog, std::get<td::Key>(run.mode)));
     }
+    if (run.installer == Installer::EndsWhileWaitedFor) {
+        const std::string waiting = "installer: another installation is in progress: waiting up to 60000 ms";
+        ASSERT_NE(read_file_holding(log, waiting, wine_test::WINDOW_TIMEOUT_MS).find(waiting), std::string::npos);
+        ::Sleep(2000);
+        EXPECT_FALSE(exists(record)) << "the engine started while another installation was in progress";
+        other.reset();
+    }
 
     if (run.question != nullptr) {
         const std::optional<ShownBox> box = wait_for_message_box(setup_->id(), TITLE);
         ASSERT_TRUE(box.has_value()) << "no question after the engine";
+        EXPECT_TRUE(folder_.staging_directories().empty()) << "the package is still staged during the question";
         EXPECT_EQ(box->text, *run.question) << narrow(box->text);
         EXPECT_EQ(box->icon, td::BoxIcon::Information);
         EXPECT_EQ(box->buttons, (std::vector<int>{IDYES, IDNO}));
@@ -166,9 +212,19 @@ TEST_P(StandInEngine, RunsTheEngineForTheChosenModeAndAnswersItsOutcome) {
     }
     ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup_, run.failure ? 1 : 0));
 
+    if (run.logged != nullptr) {
+        EXPECT_NE(read_file(log).find(run.logged), std::string::npos) << read_file(log);
+    }
     const bool basic = !std::holds_alternative<int>(run.mode) || std::get<int>(run.mode) == BASIC_BUTTON;
-    EXPECT_EQ(engine_command_line(), expected_command_line(basic));
-    expect_paths_handed_over_within_limits();
+    if (run.installer == Installer::Outlasts) {
+        EXPECT_FALSE(exists(record)) << "the engine was started";
+    } else {
+        // A run's log adds the engine's own log to its command line.
+        if (run.logged == nullptr) {
+            EXPECT_EQ(engine_command_line(), expected_command_line(basic));
+        }
+        expect_paths_handed_over_within_limits();
+    }
     EXPECT_FALSE(exists(folder_.marker())) << "an application was started";
     EXPECT_TRUE(!parent || !parent->has_exited()) << "the run waited for the process it was given";
 }

@@ -58,6 +58,11 @@ std::string TestFolder::verifier_log() const {
     return exists(log) ? "signature verifier runs:\n" + read_file(log) : "no signature verifier run recorded";
 }
 
+std::wstring shell_marker() {
+    wchar_t temp[MAX_PATH + 1];
+    return std::wstring(temp, ::GetTempPathW(MAX_PATH + 1, temp)) + L"mirel-desktop-started.txt";
+}
+
 std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                          const TestFolder& folder, const Environment& more,
                                          bool capture_standard_error) {

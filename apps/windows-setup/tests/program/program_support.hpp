@@ -79,6 +79,12 @@ private:
     std::wstring scratch_;
 };
 
+// Where the sample application leaves its marker when the desktop shell has started it: in the
+// shell's own %TEMP%, which under Wine is the prefix user's, as this test process has it too. An
+// elevated run (under Wine, every run) starts the application through the shell where there is
+// a desktop, and the dialog tests have one.
+std::wstring shell_marker();
+
 // Starts a setup program with TMP and TEMP set to the folder's temporary directory; fails the
 // calling test and returns null when it cannot be started.
 std::unique_ptr<td::Process> start_setup(const std::wstring& program, const std::vector<std::wstring>& arguments,

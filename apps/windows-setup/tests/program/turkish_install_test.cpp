@@ -17,6 +17,7 @@ TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
     ASSERT_TRUE(uninstall(ENGLISH_PRODUCT));
     ASSERT_TRUE(uninstall(TURKISH_PRODUCT));
     TestFolder folder;
+    ::DeleteFileW(shell_marker().c_str());
 
     std::unique_ptr<td::Process> setup = start_setup(setup_program(), {}, folder);
     ASSERT_TRUE(setup);
@@ -33,7 +34,7 @@ TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
     ASSERT_TRUE(click_and_wait(question->window, IDYES));
 
     ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 0u));
-    EXPECT_NE(read_file_holding(folder.marker(), "mirel-desktop.exe", 30'000).find("mirel-desktop.exe"),
+    EXPECT_NE(read_file_holding(shell_marker(), "mirel-desktop.exe", 30'000).find("mirel-desktop.exe"),
               std::string::npos)
         << "the application was not started";
     EXPECT_TRUE(folder.staging_directories().empty());

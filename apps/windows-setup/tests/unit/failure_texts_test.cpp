@@ -10,12 +10,15 @@ TEST(InstallerFailureText, QuotesTheExitCodeInSignedDecimal) {
     EXPECT_EQ(installer_failure_text(english, 1603), "Mirel installation could not be completed. (1603)");
     EXPECT_EQ(installer_failure_text(english, static_cast<std::int32_t>(0xC0000005u)),
               "Mirel installation could not be completed. (-1073741819)");
-    EXPECT_EQ(installer_failure_text(english, INT32_MIN),
-              "Mirel installation could not be completed. (-2147483648)");
+    EXPECT_EQ(installer_failure_text(english, INT32_MIN), "Mirel installation could not be completed. (-2147483648)");
     EXPECT_EQ(installer_failure_text(english, 1000000), "Mirel installation could not be completed. (1000000)");
 
     const LanguageTexts turkish = load_language_texts(UiLanguage::Turkish);
     EXPECT_EQ(installer_failure_text(turkish, 1), "Mirel kurulumu tamamlanamad\xC4\xB1. (1)");
+    // Another installation in progress: what to do about it, in place of the general sentence.
+    for (const LanguageTexts* texts : {&english, &turkish})
+        EXPECT_EQ(installer_failure_text(*texts, 1618),
+                  std::string(localized_text(*texts, TextKey::installationInProgress)) + " (1618)");
 
     const LanguageTexts none;
     EXPECT_EQ(installer_failure_text(none, 2), "failed (2)");
