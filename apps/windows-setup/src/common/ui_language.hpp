@@ -24,6 +24,8 @@ constexpr std::string_view language_name(UiLanguage language) {
     return language == UiLanguage::Turkish ? "Turkish" : "English";
 }
 
-enum class InstallMode { Basic, Advanced };
+// What the installer engine shows: Basic its progress only (passive), Advanced its full interface,
+// Quiet nothing at all.
+enum class InstallMode { Basic, Advanced, Quiet };
 
 }  // namespace mirel
