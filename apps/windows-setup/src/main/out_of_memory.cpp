@@ -29,7 +29,7 @@ void* reserve = nullptr;
     // from being deleted; nothing will use those handles again.
     if (os::MsiCloseAllHandles.available()) os::MsiCloseAllHandles();
     clean_up_staging_directories();
-    const Status outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
+    const Result<std::int32_t> outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
     log_run_end(outcome, report_place);
     report_failure(outcome.error(), report_place);
 }

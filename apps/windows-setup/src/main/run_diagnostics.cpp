@@ -42,7 +42,7 @@ void log_run_start() {
                temporary ? LogPart("") : LogPart::error(temporary.error())});
 }
 
-void log_run_end(const Status& outcome, FailureReport where) {
+void log_run_end(const Result<std::int32_t>& outcome, FailureReport where) {
     if (!outcome) {
         const SetupError& error = outcome.error();
         log_event("failure", {error.code() ? "code " : "no code", error.code() ? error_code_text(*error.code()) : "",
@@ -52,7 +52,7 @@ void log_run_end(const Status& outcome, FailureReport where) {
                                                                     : "; shown in the failure box: ",
                               LogPart::error(error)});
     }
-    log_event("exit", {outcome ? "code 0" : "code 1"});
+    log_event("exit", {"code ", outcome ? *outcome : outcome.error().exit_code()});
 }
 
 }  // namespace mirel
