@@ -133,7 +133,8 @@ TEST_F(RealInstallation, AQuietRunInstallsTheNamedLanguageShowingAndStartingNoth
         SCOPED_TRACE(narrow(program + L" " + arguments[0]));
         std::unique_ptr<td::Process> setup = start_setup(program, arguments, folder_);
         ASSERT_TRUE(setup);
-        ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, exit_code, nullptr, wine_test::EXIT_TIMEOUT_MS, true));
+        ASSERT_NO_FATAL_FAILURE(
+            expect_end_without_window(*setup, exit_code, nullptr, wine_test::EXIT_TIMEOUT_MS, true));
         for (const wchar_t* product : {ENGLISH_PRODUCT, TURKISH_PRODUCT})
             EXPECT_EQ(product_installed(product), product == installed) << narrow(product);
         ::Sleep(NO_MARKER_WAIT_MS);

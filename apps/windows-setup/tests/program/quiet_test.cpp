@@ -58,10 +58,10 @@ TEST_P(Quiet, ShowsNothingAndEndsWithTheEnginesCodeOrItsOwnFailure) {
         ASSERT_TRUE(parent);
         arguments.push_back(L"--wait-pid=" + std::to_wstring(parent->id()));
     }
-    std::unique_ptr<td::Process> setup =
-        start_setup(run.package ? setup_program() : windows_path(MIREL_TEST_BROKEN_SETUP), arguments, folder_,
-                    {{L"MIREL_STANDIN_RECORD", scratch(L"engine.txt")}, {L"MIREL_STANDIN_EXIT", run.engine_exit ? run.engine_exit : L"0"}},
-                    true);
+    const Environment engine = {{L"MIREL_STANDIN_RECORD", scratch(L"engine.txt")},
+                                {L"MIREL_STANDIN_EXIT", run.engine_exit ? run.engine_exit : L"0"}};
+    std::unique_ptr<td::Process> setup = start_setup(
+        run.package ? setup_program() : windows_path(MIREL_TEST_BROKEN_SETUP), arguments, folder_, engine, true);
     ASSERT_TRUE(setup);
     while (parent && !parent->has_exited()) {
         ASSERT_FALSE(exists(scratch(L"engine.txt")) || setup->has_exited()) << "the parent was not waited for";
@@ -80,11 +80,10 @@ TEST_P(Quiet, ShowsNothingAndEndsWithTheEnginesCodeOrItsOwnFailure) {
     ASSERT_EQ(exists(scratch(L"engine.txt")), run.engine_exit != nullptr);
     if (!run.engine_exit) return;
     const std::string record = read_file(scratch(L"engine.txt"));
-    EXPECT_TRUE(std::regex_match(record.substr(0, record.find('\n')),
-                                 std::regex(R"re("msiexec\.exe" /i \S+\\MirelSetup-\d+-\d+-0\\)re" +
-                                            std::string(run.package) + R"re(\.msi /norestart /qn /l\*v \S+ )re"
-                                            R"re(MIREL_SETUP_LAUNCH_OWNER=1 WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")re")))
-        << record;
+    const std::regex expected(R"re("msiexec\.exe" /i \S+\\MirelSetup-\d+-\d+-0\\)re" + std::string(run.package) +
+                              R"re(\.msi /norestart /qn /l\*v \S+ MIREL_SETUP_LAUNCH_OWNER=1 )re"
+                              R"re(WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")re");
+    EXPECT_TRUE(std::regex_match(record.substr(0, record.find('\n')), expected)) << record;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Quiet, ::testing::ValuesIn(RUNS),

@@ -48,7 +48,8 @@ TEST(TurkishInstallation, TheListOfOptionsIsAnInformationBoxInTurkish) {
     TestFolder folder;
     std::unique_ptr<td::Process> setup = start_setup(setup_program(), {L"--update", L"/?"}, folder);
     ASSERT_TRUE(setup);
-    const std::optional<ShownBox> box = wait_for_message_box(setup->id(), widen(localized_text(turkish, TextKey::title)));
+    const std::wstring title = widen(localized_text(turkish, TextKey::title));
+    const std::optional<ShownBox> box = wait_for_message_box(setup->id(), title);
     ASSERT_TRUE(box.has_value()) << "no Turkish list of options";
     EXPECT_EQ(box->text, widen(help_text(turkish))) << narrow(box->text);
     EXPECT_EQ(box->icon, td::BoxIcon::Information);
