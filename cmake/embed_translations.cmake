@@ -5,7 +5,9 @@ file(READ "${INPUT}" table)
 # Every key the program looks up; each language of the table must have each as a string.
 set(read_keys title chooseMode modeDescription basic basicDescription advanced advancedDescription
               cancel failed launchQuestion rebootQuestion launchFailed msiLaunchApp logInUse
-              installationInProgress)
+              installationInProgress
+              helpHeading helpQuiet helpLanguage helpLog helpUpdate helpValidate helpPreview helpHelp
+              languageUnknown)
 foreach(language en tr)
   foreach(key IN LISTS read_keys)
     string(JSON value ERROR_VARIABLE problem GET "${table}" ${language} ${key})

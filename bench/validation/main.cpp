@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +57,9 @@ constexpr int MEMORY_ROUNDS = 3;
 constexpr double TIME_RATIO_GOAL = 1.3;
 // A run log may cost a validation run this much more, at most.
 constexpr double LOG_COST_GOAL = 0.02;
+// "--quiet" changes nothing before the installer engine: a quiet validation differs from a plain
+// one by no more than this, either way.
+constexpr double QUIET_COST_GOAL = 0.02;
 constexpr std::size_t MEMORY_GOAL_BYTES = 2 * 1024 * 1024;
 // A temporary directory of very many entries may cost a validation run this much time and peak
 // memory, at most, on top of an empty one.
@@ -451,6 +455,7 @@ int run_bench(const std::string& setup, int rounds) {
     const std::string log =
         join_path(temporary_directory(), "mirel-bench-" + std::to_string(::GetCurrentProcessId()) + ".log");
     const std::vector<std::string> validate_logged = {"--validate", "--log=" + log};
+    const std::vector<std::string> validate_quiet = {"--validate", "--quiet"};
     // An update run in preview shows nothing and ends before touching any package: the setup
     // program's own start-up and end, its idle footprint.
     const std::vector<std::string> setup_idle = {"--update", "--preview-language=en"};
@@ -466,28 +471,36 @@ int run_bench(const std::string& setup, int rounds) {
         !run_ok("parts", self, {"--parts"}))
         return 1;
 
-    std::vector<double> validation_times, logged_times, log_ratios, floor_times, parts_times, setup_idle_times,
-        self_idle_times;
+    std::vector<double> validation_times, logged_times, log_ratios, quiet_times, quiet_ratios, floor_times,
+        parts_times, setup_idle_times, self_idle_times;
     std::array<std::vector<double>, 4> parts, floor_parts;
     std::array<std::vector<double>, 6> parts_memory;
     std::array<std::vector<double>, 5> floor_memory_trace;
     std::array<std::vector<double>, 4> query_split;
     for (int round = 1; round <= rounds; ++round) {
-        // Interleaved, so that a slow moment of a shared machine hits both sides alike. The run with
-        // a log goes right beside the plain one, before it in every other round, and its cost is
-        // the median of the rounds' ratios: the two differ by far less than rounds do.
-        std::optional<ChildRun> logged;
-        if (round % 2 == 0) logged = run_ok("validation with a log", setup, validate_logged);
-        const auto validation = run_ok("validation", setup, validate);
-        if (round % 2 != 0) logged = run_ok("validation with a log", setup, validate_logged);
+        // Interleaved, so that a slow moment of a shared machine hits all sides alike. The plain
+        // run, the one with a log and the quiet one take each place of a round in turn (with the
+        // plain run always between the two others, it ran some 5% slower than either), and the
+        // cost of a log or of --quiet is the median of the rounds' ratios to the plain run of the
+        // same round: those differ by far less than rounds do.
+        std::optional<ChildRun> validation, logged, quiet;
+        for (int place = 0; place < 3; ++place) {
+            switch ((round + place) % 3) {
+                case 0: validation = run_ok("validation", setup, validate); break;
+                case 1: logged = run_ok("validation with a log", setup, validate_logged); break;
+                default: quiet = run_ok("quiet validation", setup, validate_quiet); break;
+            }
+        }
         ::DeleteFileW(to_wide(log).c_str());
         const auto floor = run_ok("floor", self, {"--floor"});
         const auto in_process = run_ok("parts", self, {"--parts"});
         const auto idle = run_ok("idle setup", setup, setup_idle);
         const auto self_idle = run_ok("idle floor", self, {"--idle"});
-        if (!validation || !floor || !in_process || !idle || !self_idle || !logged) return 1;
+        if (!validation || !floor || !in_process || !idle || !self_idle || !logged || !quiet) return 1;
         logged_times.push_back(logged->seconds);
         log_ratios.push_back(logged->seconds / validation->seconds);
+        quiet_times.push_back(quiet->seconds);
+        quiet_ratios.push_back(quiet->seconds / validation->seconds);
         const auto floor_figures = figures(floor->output, "floor", 4);
         const auto parts_figures = figures(in_process->output, "parts", 4);
         const auto floor_trace = figures(floor->output, "floor-memory", 5);
@@ -518,6 +531,7 @@ int run_bench(const std::string& setup, int rounds) {
     const double validation_time = median(validation_times);
     const double logged_time = median(logged_times);
     const double log_cost = median(log_ratios) - 1;
+    const double quiet_cost = median(quiet_ratios) - 1;
     const double floor_time = median(floor_times);
     const double ratio = validation_time / floor_time;
     // On a machine shared with other work the fastest round is the least disturbed one.
@@ -628,6 +642,10 @@ int run_bench(const std::string& setup, int rounds) {
     std::printf("summary: validation with --log %.0f ms, %+.1f%% against without (median of the rounds' ratios; "
                 "goal <= +%.0f%%: %s)\n",
                 milliseconds(logged_time), log_cost * 100, LOG_COST_GOAL * 100, verdict(log_cost <= LOG_COST_GOAL));
+    std::printf("summary: validation with --quiet %.0f ms, %+.1f%% against without (median of the rounds' ratios; "
+                "goal within %.0f%% either way: %s)\n",
+                milliseconds(median(quiet_times)), quiet_cost * 100, QUIET_COST_GOAL * 100,
+                verdict(std::abs(quiet_cost) <= QUIET_COST_GOAL));
     std::printf("summary: peak private memory %.0f KiB, %lld KiB above the idle %.0f KiB (goal < %zu KiB: %s); "
                 "the floor: %lld KiB above its idle\n",
                 kib(validation_memory.peak_private), memory_above / 1024, kib(idle_memory.peak_private),

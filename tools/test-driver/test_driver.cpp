@@ -1,6 +1,7 @@
 #include "test_driver.hpp"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -77,7 +78,7 @@ std::wstring command_link_note(HWND button, DWORD process_id) {
 }
 
 struct WindowSearch {
-    DWORD process_id;
+    std::vector<DWORD> process_ids;
     std::vector<HWND> found;
 };
 
@@ -85,8 +86,15 @@ BOOL CALLBACK collect_window(HWND window, LPARAM parameter) {
     auto* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (owner == search->process_id && ::IsWindowVisible(window)) search->found.push_back(window);
+    if (std::ranges::find(search->process_ids, owner) != search->process_ids.end() && ::IsWindowVisible(window))
+        search->found.push_back(window);
     return TRUE;
+}
+
+std::vector<HWND> visible_windows_of(std::vector<DWORD> process_ids) {
+    WindowSearch search{std::move(process_ids), {}};
+    ::EnumWindows(collect_window, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 struct ChildSearch {
@@ -137,11 +145,11 @@ private:
 
 }  // namespace
 
-ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored) {
+ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored, bool whole_tree) {
     const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
     for (;;) {
         if (auto code = process.wait_for_exit(POLL_MS)) return {code, nullptr};
-        for (HWND window : visible_windows(process.id())) {
+        for (HWND window : whole_tree ? visible_windows_of_tree(process.id()) : visible_windows(process.id())) {
             if (window != ignored) return {std::nullopt, window};
         }
         if (::GetTickCount64() >= deadline) return {};
@@ -149,9 +157,23 @@ ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND 
 }
 
 std::vector<HWND> visible_windows(DWORD process_id) {
-    WindowSearch search{process_id, {}};
-    ::EnumWindows(collect_window, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return visible_windows_of({process_id});
+}
+
+std::vector<HWND> visible_windows_of_tree(DWORD process_id) {
+    std::vector<std::pair<DWORD, DWORD>> running;  // each process and its parent
+    HandleCloser snapshot{::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.handle, &entry); more; more = ::Process32NextW(snapshot.handle, &entry))
+        running.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    std::vector<DWORD> tree = {process_id};
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        for (const auto& [id, parent] : running) {
+            if (parent == tree[i] && std::ranges::find(tree, id) == tree.end()) tree.push_back(id);
+        }
+    }
+    return visible_windows_of(std::move(tree));
 }
 
 HWND wait_for_window(DWORD process_id, std::wstring_view caption, DWORD timeout_ms) {

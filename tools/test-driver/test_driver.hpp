@@ -29,11 +29,16 @@ struct ExitWatch {
     HWND window = nullptr;                   // the window that appeared first, if any
 };
 
-// Waits for the program's end, watching for any visible window other than `ignored`.
-ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored = nullptr);
+// Waits for the program's end, watching for any visible window other than `ignored`: of the
+// program alone, or with `whole_tree` also of every process that it started, directly or not.
+ExitWatch wait_for_exit_without_window(Process& process, DWORD timeout_ms, HWND ignored = nullptr,
+                                       bool whole_tree = false);
 
 // Visible top-level windows of a process, in Z order.
 std::vector<HWND> visible_windows(DWORD process_id);
+
+// The same of a process and of every running process that it started, directly or not.
+std::vector<HWND> visible_windows_of_tree(DWORD process_id);
 
 // The first visible top-level window of the process whose caption equals `caption` exactly,
 // waiting up to `timeout_ms` for it to appear. Null on time-out.

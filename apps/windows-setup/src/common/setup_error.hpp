@@ -113,6 +113,13 @@ public:
     [[nodiscard]] std::optional<ErrorCode> code() const noexcept { return code_; }
     // The operating system's error number behind the error; 0 when there is none.
     [[nodiscard]] std::uint32_t os_error() const noexcept { return os_error_; }
+    // The process's exit code once the failure is reported: 1, unless a quiet run hands back the
+    // installer engine's own code, which deployment tools act on.
+    [[nodiscard]] std::int32_t exit_code() const noexcept { return exit_code_; }
+    [[nodiscard]] SetupError ending_with(std::int32_t exit_code) && {
+        exit_code_ = exit_code;
+        return std::move(*this);
+    }
 
     bool operator==(const SetupError&) const = default;
 
@@ -123,6 +130,7 @@ private:
     std::optional<ErrorCode> code_;
     std::uint32_t os_error_ = 0;
     std::string text_;
+    std::int32_t exit_code_ = 1;
 };
 
 template <typename T>

@@ -23,12 +23,15 @@ enum class ModeChoice { Basic, Advanced, Cancelled };
 // The error box in the display language: "failed", two line feeds, the detail.
 void show_failure_box(std::string_view detail);
 
-// Where a run's failure is told: a validation run writes it to standard error, every other run
-// shows it in the failure box.
+// Where a run's failure (or its list of options) is told: a validation run and a quiet run write
+// it to standard error, every other run shows it in a box.
 enum class FailureReport { StandardError, Box };
 
-// Reports the failure and ends the process with exit code 1.
+// Reports the failure and ends the process with the error's exit code (1 unless it says otherwise).
 [[noreturn]] void report_failure(const SetupError& error, FailureReport where);
+
+// The list of options in the display language: in an information box, or to standard error.
+void show_help(FailureReport where);
 
 // The detail text of a failed HRESULT, from the thread's error object or the system.
 [[nodiscard]] std::string hresult_text(HRESULT hresult);

@@ -25,6 +25,13 @@ std::string compose_hresult_text(std::string_view description, std::int32_t hres
     return std::string(trimmed) + " (" + hresult_code_text(hresult) + ")";
 }
 
+std::string unknown_language_text(const LanguageTexts& texts, std::string_view value) {
+    constexpr std::string_view PLACE = "{language}";
+    std::string text(localized_text(texts, TextKey::languageUnknown));
+    if (const std::size_t at = text.find(PLACE); at != std::string::npos) text.replace(at, PLACE.size(), value);
+    return text;
+}
+
 std::string failure_box_text(const LanguageTexts& texts, std::string_view detail) {
     return std::string(localized_text(texts, TextKey::failed)) + "\n\n" + std::string(detail);
 }

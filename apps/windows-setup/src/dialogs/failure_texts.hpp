@@ -18,6 +18,9 @@ namespace mirel {
 // "description (0x8XXXXXXX)", or the code text alone for an empty description.
 [[nodiscard]] std::string compose_hresult_text(std::string_view description, std::int32_t hresult);
 
+// The "languageUnknown" sentence with the value given in place of "{language}".
+[[nodiscard]] std::string unknown_language_text(const LanguageTexts& texts, std::string_view value);
+
 // The failure box's body: the "failed" heading, two line feeds, the detail.
 [[nodiscard]] std::string failure_box_text(const LanguageTexts& texts, std::string_view detail);
 

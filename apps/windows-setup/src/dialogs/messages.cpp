@@ -6,6 +6,7 @@
 
 #include "dialogs/dialogs.hpp"
 #include "dialogs/failure_texts.hpp"
+#include "dialogs/help_text.hpp"
 #include "texts/system_language.hpp"
 
 namespace mirel {
@@ -105,13 +106,21 @@ void show_failure_box(std::string_view detail) {
     os::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
+void show_help(FailureReport where) {
+    const LanguageTexts texts = load_language_texts(system_ui_language());
+    const std::string text = help_text(texts);
+    if (where == FailureReport::StandardError) return write_to_standard_error(text + "\n");
+    const std::wstring caption = to_wide(localized_text(texts, TextKey::title));
+    os::MessageBoxW(nullptr, to_wide(text).c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
 void report_failure(const SetupError& error, FailureReport where) {
     if (where == FailureReport::StandardError) {
         write_to_standard_error(error.text() + "\n");
     } else {
         show_failure_box(error.text());
     }
-    std::exit(1);
+    std::exit(error.exit_code());
 }
 
 }  // namespace mirel

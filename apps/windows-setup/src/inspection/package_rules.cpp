@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 #include "common/run_log.hpp"
 #include "common/unicode.hpp"
@@ -152,13 +153,15 @@ Status check_launch_owner(const PackageQueries& queries, std::string_view packag
         RETURN_IF_ERROR(package.set_property(preset.name, preset.value));
     }
 
-    // Basic installations run passive, Advanced ones with the engine's full interface.
-    for (const bool passive : {true, false}) {
-        const std::optional<std::string> marker = launch_owner_value(arguments(package_path, passive));
+    // Every list the program passes: Basic runs passive, Advanced with the engine's full interface,
+    // Quiet with none; an application started by a quiet installation would never let it return.
+    for (const auto& [mode, when] : {std::pair{InstallMode::Basic, "with the marker, Basic"},
+                                     std::pair{InstallMode::Advanced, "with the marker, Advanced"},
+                                     std::pair{InstallMode::Quiet, "with the marker, Quiet"}}) {
+        const std::optional<std::string> marker = launch_owner_value(arguments(package_path, mode));
         if (!marker || *marker != LAUNCH_OWNER_VALUE) return fail(ErrorCode::MsiLaunchOwnerArgument);
         RETURN_IF_ERROR(package.set_property(LAUNCH_OWNER_PROPERTY, *marker));
-        if (!conditions_give(package, launch_conditions, ConditionResult::False,
-                             passive ? "with the marker, Basic" : "with the marker, Advanced")) {
+        if (!conditions_give(package, launch_conditions, ConditionResult::False, when)) {
             return fail(ErrorCode::MsiBootstrapperAutoLaunch);
         }
     }

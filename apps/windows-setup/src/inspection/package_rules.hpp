@@ -29,8 +29,8 @@ inline constexpr std::string_view SETUP_VERSION = MIREL_VERSION_TEXT;
 [[nodiscard]] Status check_launch_text(const PackageQueries& queries, std::string_view package_path,
                                        UiLanguage language);
 
-// Builds the installer engine's arguments for a package path and the passive flag.
-using InstallerArgumentsBuilder = std::vector<std::string> (*)(std::string_view package_path, bool passive);
+// Builds the installer engine's arguments for a package path and an installation mode.
+using InstallerArgumentsBuilder = std::vector<std::string> (*)(std::string_view package_path, InstallMode mode);
 
 // The package starts the application on its own only when this program did not run it: both
 // launch paths are False with the marker "1" that `arguments` passes, True without it.

@@ -4,9 +4,11 @@
 
 namespace mirel {
 
-std::vector<std::string> installer_arguments(std::string_view package_path, bool passive, std::string_view engine_log) {
+std::vector<std::string> installer_arguments(std::string_view package_path, InstallMode mode,
+                                             std::string_view engine_log) {
     std::vector<std::string> arguments = {"/i", std::string(package_path), "/norestart"};
-    if (passive) arguments.emplace_back("/passive");
+    if (mode == InstallMode::Basic) arguments.emplace_back("/passive");
+    if (mode == InstallMode::Quiet) arguments.emplace_back("/qn");
     if (!engine_log.empty()) {
         // Every kind of message, verbose: the engine's own account of why it failed.
         arguments.emplace_back("/l*v");
@@ -16,14 +18,13 @@ std::vector<std::string> installer_arguments(std::string_view package_path, bool
     return arguments;
 }
 
-std::vector<std::string> installer_arguments(std::string_view package_path, bool passive) {
-    return installer_arguments(package_path, passive, {});
+std::vector<std::string> installer_arguments(std::string_view package_path, InstallMode mode) {
+    return installer_arguments(package_path, mode, {});
 }
 
 Result<std::string> installer_command_line(std::string_view package_path, InstallMode mode,
                                            std::string_view engine_log) {
-    const std::vector<std::string> arguments =
-        installer_arguments(package_path, mode == InstallMode::Basic, engine_log);
+    const std::vector<std::string> arguments = installer_arguments(package_path, mode, engine_log);
     ASSIGN_OR_RETURN(std::string command_line, build_command_line(INSTALLER_PROGRAM, arguments));
     command_line.push_back(' ');
     command_line.append(EXIT_DIALOG_CHECKBOX_ARGUMENT);

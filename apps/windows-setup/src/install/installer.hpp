@@ -25,12 +25,12 @@ inline constexpr std::string_view INSTALLER_PROGRAM = "msiexec.exe";
 // quotes into part of the value.
 inline constexpr std::string_view EXIT_DIALOG_CHECKBOX_ARGUMENT = R"(WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")";
 
-// The engine's arguments: "/i", the package path, "/norestart", "/passive" when passive, "/l*v" and
-// `engine_log` when one is given, and "MIREL_SETUP_LAUNCH_OWNER=1".
-[[nodiscard]] std::vector<std::string> installer_arguments(std::string_view package_path, bool passive,
+// The engine's arguments: "/i", the package path, "/norestart", then "/passive" (Basic) or "/qn"
+// (Quiet), "/l*v" and `engine_log` when one is given, and "MIREL_SETUP_LAUNCH_OWNER=1".
+[[nodiscard]] std::vector<std::string> installer_arguments(std::string_view package_path, InstallMode mode,
                                                            std::string_view engine_log);
 // The same without an engine log, the arguments that the package rules check.
-[[nodiscard]] std::vector<std::string> installer_arguments(std::string_view package_path, bool passive);
+[[nodiscard]] std::vector<std::string> installer_arguments(std::string_view package_path, InstallMode mode);
 
 // The engine's whole command line (UTF-8): the quoted bare program name, the quoted arguments and
 // the raw exit-dialog argument last. Fails when an argument holds a NUL character.

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <string_view>
 
 #include "common/os.hpp"
@@ -18,17 +19,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const bool restricted = mirel::os::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
     const DWORD restriction_error = restricted ? DWORD{ERROR_SUCCESS} : mirel::os::GetLastError();
 
-    // Until the arguments are read (and when they cannot be), a validation run is known by its
-    // option anywhere on the command line: its caller reads standard error, not a box.
-    FailureReport where =
-        std::wstring_view(mirel::os::GetCommandLineW()).find(mirel::VALIDATE_OPTION_WIDE) != std::wstring_view::npos
-            ? FailureReport::StandardError
-            : FailureReport::Box;
+    // Until the arguments are read (and when they cannot be), a validation or a quiet run is known
+    // by its option anywhere on the command line: its caller reads standard error, and a box that
+    // nobody can see (a deployment runs in a session without a desktop) would hang it for ever.
+    const std::wstring_view command_line(mirel::os::GetCommandLineW());
+    FailureReport where = command_line.find(mirel::VALIDATE_OPTION_WIDE) != std::wstring_view::npos ||
+                                  command_line.find(mirel::QUIET_OPTION_WIDE) != std::wstring_view::npos
+                              ? FailureReport::StandardError
+                              : FailureReport::Box;
     mirel::end_run_when_memory_runs_out(where);
     const mirel::Result<std::vector<std::string>> arguments = mirel::process_arguments();
     if (!arguments) mirel::report_failure(arguments.error(), where);
     mirel::LaunchOptions options = mirel::parse_launch_options(*arguments);
-    where = options.validate ? FailureReport::StandardError : FailureReport::Box;
+    where = options.validate || options.quiet ? FailureReport::StandardError : FailureReport::Box;
     mirel::end_run_when_memory_runs_out(where);
 
     // Asked for, the log comes first: a run that cannot keep it does not go on without it.
@@ -38,9 +41,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         options.log_path = *log;
         mirel::log_run_start();
     }
-    const mirel::Status outcome =
-        restricted ? mirel::run_setup(options) : mirel::Status(mirel::fail(mirel::os_error(restriction_error)));
+    const mirel::Result<std::int32_t> outcome =
+        restricted ? mirel::run_setup(options) : mirel::fail(mirel::os_error(restriction_error));
     mirel::log_run_end(outcome, where);
     if (!outcome) mirel::report_failure(outcome.error(), where);
-    return 0;
+    return *outcome;
 }

@@ -30,7 +30,7 @@ void* reserve = nullptr;
     // none, and loading it now would only cost memory that has run out.
     if (os::MsiCloseAllHandles.available_if_loaded()) os::MsiCloseAllHandles();
     clean_up_staging_directories();
-    const Status outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
+    const Result<std::int32_t> outcome = fail(os_error(ERROR_NOT_ENOUGH_MEMORY));
     log_run_end(outcome, report_place);
     report_failure(outcome.error(), report_place);
 }

@@ -43,7 +43,7 @@ void log_run_start() {
                temporary ? LogPart("") : LogPart::error(temporary.error())});
 }
 
-void log_run_end(const Status& outcome, FailureReport where) {
+void log_run_end(const Result<std::int32_t>& outcome, FailureReport where) {
     if (!outcome) {
         const SetupError& error = outcome.error();
         log_event("failure", {error.code() ? "code " : "no code", error.code() ? error_code_text(*error.code()) : "",
@@ -53,7 +53,7 @@ void log_run_end(const Status& outcome, FailureReport where) {
                                                                     : "; shown in the failure box: ",
                               LogPart::error(error)});
     }
-    log_event("exit", {outcome ? "code 0" : "code 1"});
+    log_event("exit", {"code ", outcome ? *outcome : outcome.error().exit_code()});
 }
 
 SetupError run_log_failure(const SetupError& error) {

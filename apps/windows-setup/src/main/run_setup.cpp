@@ -32,8 +32,8 @@ constexpr std::uint32_t INSTALLATION_WAIT_MS = 60'000;
 // Steps 9 to 15: everything that needs the run's staging directory. It goes as soon as the engine
 // has returned, and with this scope on every path before that; always before any failure is
 // reported.
-Status install_and_launch(const LaunchOptions& options, UiLanguage language, const LanguageTexts& texts,
-                          InstallMode mode) {
+Result<std::int32_t> install_and_launch(const LaunchOptions& options, UiLanguage language, const LanguageTexts& texts,
+                                         InstallMode mode) {
     ASSIGN_OR_RETURN(StagingDirectory staging, create_staging_directory());
     ASSIGN_OR_RETURN(const std::string package_path, stage_payload(staging, payload_for(language)));
     ASSIGN_OR_RETURN(const std::string product_code, query_product_property(package_path, "ProductCode"));
@@ -61,30 +61,42 @@ Status install_and_launch(const LaunchOptions& options, UiLanguage language, con
     // Nothing from here on needs the package: the product is found through its product code. Gone
     // before any question, it is not left behind by a user who restarts Windows while one is open.
     staging.clean_up();
+    // A quiet run hands the engine's exit code back unchanged, whatever it means: deployment tools
+    // act on it (3010 a restart, 1618 try again later). A failure's text is still told.
+    if (options.quiet && outcome != InstallerOutcome::Failed) return exit_code;
     TextKey question_key = TextKey::launchQuestion;
     switch (outcome) {
         case InstallerOutcome::Installed: break;
         case InstallerOutcome::InstalledRestart: question_key = TextKey::rebootQuestion; break;
-        case InstallerOutcome::Cancelled: return {};
-        case InstallerOutcome::Failed: return fail(SetupError::from_text(installer_failure_text(texts, exit_code)));
+        case InstallerOutcome::Cancelled: return 0;
+        case InstallerOutcome::Failed:
+            return fail(SetupError::from_text(installer_failure_text(texts, exit_code))
+                            .ending_with(options.quiet ? exit_code : 1));
     }
     // An update installation starts the application without asking.
     if (!options.update) {
         const bool yes = ask_launch_question(texts, question_key);
         log_event("question", {text_key_name(question_key), " answered ", yes ? "Yes" : "No"});
-        if (!yes) return {};
+        if (!yes) return 0;
     }
 
     ASSIGN_OR_RETURN(const std::string application, find_installed_application(product_code));
-    return launch_application(application, texts);
+    RETURN_IF_ERROR(launch_application(application, texts));
+    return 0;
 }
 
 }  // namespace
 
-Status run_setup(const LaunchOptions& options) {
+Result<std::int32_t> run_setup(const LaunchOptions& options) {
     if (options.validate) {
         log_event("run", {"validation run: both packages are checked, nothing is installed"});
-        return inspect_packages();
+        RETURN_IF_ERROR(inspect_packages());
+        return 0;
+    }
+    if (options.help) {
+        log_event("run", {"help: the options are listed ", options.quiet ? "on standard error" : "in a box"});
+        show_help(options.quiet ? FailureReport::StandardError : FailureReport::Box);
+        return 0;
     }
     // Looked up first: the process waited for after the inspection must be the one that started
     // this run, not another that has its id by then.
@@ -94,20 +106,25 @@ Status run_setup(const LaunchOptions& options) {
     const UiLanguage language = run_language(options);
     const LanguageTexts texts = load_language_texts(language);
     log_event("run", {options.preview  ? "preview run"
+                      : options.quiet  ? (options.update ? "quiet update installation" : "quiet installation")
                       : options.update ? "update installation"
                                        : "interactive installation",
                       ", texts in ", language_name(language)});
 
-    InstallMode mode = InstallMode::Basic;
-    if (!options.update) {
+    InstallMode mode = options.quiet ? InstallMode::Quiet : InstallMode::Basic;
+    if (!options.update && !options.quiet) {
         ASSIGN_OR_RETURN(const ModeChoice choice, choose_install_mode(texts));
         log_event("mode", {choice == ModeChoice::Basic      ? "Basic chosen"
                            : choice == ModeChoice::Advanced ? "Advanced chosen"
                                                             : "cancelled: the dialog was cancelled or closed"});
-        if (choice == ModeChoice::Cancelled) return {};
+        if (choice == ModeChoice::Cancelled) return 0;
         mode = choice == ModeChoice::Advanced ? InstallMode::Advanced : InstallMode::Basic;
     }
-    if (options.preview) return {};
+    if (options.preview) return 0;
+    // Named but unknown, the language is refused before anything is checked: the caller asked for
+    // a package that does not exist, not for the display language's.
+    if (options.quiet && options.language && !language_from_code(*options.language))
+        return fail(SetupError::from_text(unknown_language_text(texts, *options.language)));
 
     RETURN_IF_ERROR(inspect_packages());
     if (parent) RETURN_IF_ERROR(wait_for_update_parent(std::move(*parent)));

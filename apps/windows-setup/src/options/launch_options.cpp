@@ -11,7 +11,10 @@ bool has_validate_option(std::span<const std::string> arguments) {
 LaunchOptions parse_launch_options(std::span<const std::string> arguments) {
     LaunchOptions options;
     options.validate = has_validate_option(arguments);
-    options.update = std::ranges::find(arguments, UPDATE_OPTION) != arguments.end();
+    const auto has = [&](std::string_view option) { return std::ranges::find(arguments, option) != arguments.end(); };
+    options.update = has(UPDATE_OPTION);
+    options.quiet = has(QUIET_OPTION);
+    options.help = has(HELP_OPTION) || has(HELP_OPTION_SHORT);
 
     // Only the first argument with a prefix counts, even when its value is not valid.
     const auto first_with = [&](std::string_view prefix) {
@@ -21,11 +24,13 @@ LaunchOptions parse_launch_options(std::span<const std::string> arguments) {
     if (const auto preview = first_with(PREVIEW_LANGUAGE_PREFIX); preview != arguments.end()) {
         options.preview = true;
         const std::string_view value = std::string_view(*preview).substr(PREVIEW_LANGUAGE_PREFIX.size());
-        if (value == "en") options.forced_language = UiLanguage::English;
-        if (value == "tr") options.forced_language = UiLanguage::Turkish;
+        options.forced_language = language_from_code(value);
     }
     if (const auto wait_pid = first_with(WAIT_PID_PREFIX); wait_pid != arguments.end()) {
         options.wait_pid = wait_pid->substr(WAIT_PID_PREFIX.size());
+    }
+    if (const auto language = first_with(LANGUAGE_PREFIX); language != arguments.end()) {
+        options.language = language->substr(LANGUAGE_PREFIX.size());
     }
     // "--log=" without a value is no log option at all.
     const auto log = std::ranges::find_if(

@@ -5,7 +5,8 @@
 
 namespace mirel {
 
-// The run's language: the preview language when one was named, else the display language.
+// The run's language: the preview language when one was named; in a quiet run, the language of a
+// valid "--language="; else the display language.
 [[nodiscard]] UiLanguage run_language(const LaunchOptions& options);
 
 }  // namespace mirel

@@ -224,6 +224,9 @@ TEST(CheckLaunchOwner, SoundPackagePassesWithTheRealArgumentsInTheFixedOrder) {
         "set MIREL_SETUP_LAUNCH_OWNER=1",  // Advanced
         "evaluate " + std::string(EVENT_CONDITION),
         "evaluate " + std::string(SEQUENCE_CONDITION),
+        "set MIREL_SETUP_LAUNCH_OWNER=1",  // Quiet
+        "evaluate " + std::string(EVENT_CONDITION),
+        "evaluate " + std::string(SEQUENCE_CONDITION),
         "set MIREL_SETUP_LAUNCH_OWNER=",  // standalone
         "evaluate " + std::string(EVENT_CONDITION),
         "evaluate " + std::string(SEQUENCE_CONDITION),
@@ -286,18 +289,19 @@ TEST(CheckLaunchOwner, OpeningAndPropertyFailuresHaveTheirOwnCodes) {
 }
 
 // The argument builder seen by the check, chosen per case.
-std::function<std::vector<std::string>(std::string_view, bool)> g_builder;
-std::vector<std::string> builder(std::string_view path, bool passive) {
-    return g_builder(path, passive);
+std::function<std::vector<std::string>(std::string_view, InstallMode)> g_builder;
+std::vector<std::string> builder(std::string_view path, InstallMode mode) {
+    return g_builder(path, mode);
 }
 
-TEST(CheckLaunchOwner, BothModesArgumentListsMustCarryTheMarkerWithValueOne) {
+TEST(CheckLaunchOwner, EveryModesArgumentListMustCarryTheMarkerWithValueOne) {
     using List = std::vector<std::string>;
     struct Case {
         const char* name;
         List basic;
         List advanced;
         const char* expected;
+        List quiet = {};  // empty: the same as Basic's
     };
     const std::string path(PATH);
     const Case cases[] = {
@@ -338,24 +342,34 @@ TEST(CheckLaunchOwner, BothModesArgumentListsMustCarryTheMarkerWithValueOne) {
          {"MIREL_SETUP_LAUNCH_OWNER=1\xED\xA0\x80"},
          {"MIREL_SETUP_LAUNCH_OWNER=1"},
          "msi_launch_owner_argument"},
+        {"quiet lacks it",
+         {"/i", path, "/passive", "MIREL_SETUP_LAUNCH_OWNER=1"},
+         {"/i", path, "MIREL_SETUP_LAUNCH_OWNER=1"},
+         "msi_launch_owner_argument",
+         {"/i", path, "/qn"}},
     };
     for (const Case& c : cases) {
-        g_builder = [&](std::string_view, bool passive) { return passive ? c.basic : c.advanced; };
+        g_builder = [&](std::string_view, InstallMode mode) {
+            if (mode == InstallMode::Quiet && !c.quiet.empty()) return c.quiet;
+            return mode == InstallMode::Advanced ? c.advanced : c.basic;
+        };
         FakePackage package = sound_package();
         EXPECT_EQ(error_of(check_launch_owner(package, PATH, &builder)), c.expected) << c.name;
     }
     g_builder = nullptr;
 }
 
-TEST(CheckLaunchOwner, TheBuilderGetsThePackagePathAndBothModesInOrder) {
-    std::vector<std::pair<std::string, bool>> calls;
-    g_builder = [&](std::string_view path, bool passive) {
-        calls.emplace_back(std::string(path), passive);
-        return installer_arguments(path, passive);
+TEST(CheckLaunchOwner, TheBuilderGetsThePackagePathAndEveryModeInOrder) {
+    std::vector<std::pair<std::string, InstallMode>> calls;
+    g_builder = [&](std::string_view path, InstallMode mode) {
+        calls.emplace_back(std::string(path), mode);
+        return installer_arguments(path, mode);
     };
     FakePackage package = sound_package();
     EXPECT_EQ(error_of(check_launch_owner(package, PATH, &builder)), "success");
-    const std::vector<std::pair<std::string, bool>> expected = {{std::string(PATH), true}, {std::string(PATH), false}};
+    const std::vector<std::pair<std::string, InstallMode>> expected = {
+        {std::string(PATH), InstallMode::Basic}, {std::string(PATH), InstallMode::Advanced},
+        {std::string(PATH), InstallMode::Quiet}};
     EXPECT_EQ(calls, expected);
     g_builder = nullptr;
 }

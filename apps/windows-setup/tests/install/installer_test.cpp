@@ -11,18 +11,18 @@ namespace {
 using Arguments = std::vector<std::string>;
 
 TEST(InstallerArguments, PassiveListHasFiveElementsWithPassiveFourth) {
-    EXPECT_EQ(installer_arguments(R"(C:\T\en.msi)", true),
+    EXPECT_EQ(installer_arguments(R"(C:\T\en.msi)", InstallMode::Basic),
               (Arguments{"/i", R"(C:\T\en.msi)", "/norestart", "/passive", "MIREL_SETUP_LAUNCH_OWNER=1"}));
 }
 
 TEST(InstallerArguments, FullInterfaceListHasFourElementsWithLaunchOwnerFourth) {
-    EXPECT_EQ(installer_arguments(R"(C:\T\en.msi)", false),
+    EXPECT_EQ(installer_arguments(R"(C:\T\en.msi)", InstallMode::Advanced),
               (Arguments{"/i", R"(C:\T\en.msi)", "/norestart", "MIREL_SETUP_LAUNCH_OWNER=1"}));
 }
 
 TEST(InstallerArguments, PackagePathIsPassedUnchanged) {
     const std::string path = "C:\\Users\\Test User\\\"odd\\\\ t\xC4\xB1r.msi";
-    EXPECT_EQ(installer_arguments(path, true)[1], path);
+    EXPECT_EQ(installer_arguments(path, InstallMode::Basic)[1], path);
 }
 
 TEST(InstallerCommandLine, BasicInstallationOfAPlainPath) {
@@ -32,6 +32,14 @@ TEST(InstallerCommandLine, BasicInstallationOfAPlainPath) {
     EXPECT_EQ(*line,
               R"("msiexec.exe" /i C:\Users\A\AppData\Local\Temp\MirelSetup-812-1700000000-0\en.msi )"
               R"(/norestart /passive MIREL_SETUP_LAUNCH_OWNER=1 WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")");
+}
+
+TEST(InstallerCommandLine, QuietInstallationHasTheNoInterfaceSwitchInPlaceOfPassive) {
+    const Result<std::string> line =
+        installer_command_line(R"(C:\T\MirelSetup-1-2-0\en.msi)", InstallMode::Quiet, R"(C:\L\run.log.engine.log)");
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(*line, R"("msiexec.exe" /i C:\T\MirelSetup-1-2-0\en.msi /norestart /qn /l*v C:\L\run.log.engine.log )"
+                     R"(MIREL_SETUP_LAUNCH_OWNER=1 WIXUI_EXITDIALOGOPTIONALCHECKBOXTEXT="")");
 }
 
 TEST(InstallerCommandLine, AdvancedInstallationHasNoPassiveSwitch) {
@@ -65,7 +73,7 @@ TEST(InstallerCommandLine, PathWithATabOrAQuoteIsEscapedForTheChildsParser) {
 }
 
 TEST(InstallerCommandLine, RawExitDialogArgumentComesLastWithItsTwoQuotes) {
-    for (const InstallMode mode : {InstallMode::Basic, InstallMode::Advanced}) {
+    for (const InstallMode mode : {InstallMode::Basic, InstallMode::Advanced, InstallMode::Quiet}) {
         for (const std::string path : {R"(C:\T\en.msi)", R"(C:\Test User\en.msi)", ""}) {
             const Result<std::string> line = installer_command_line(path, mode);
             ASSERT_TRUE(line.has_value());
@@ -84,7 +92,7 @@ TEST(InstallerCommandLine, EmptyPathBecomesAnEmptyQuotedArgument) {
 
 TEST(InstallerCommandLine, NulInThePackagePathIsRefused) {
     const std::string path("C:\\T\\en.msi\0.exe", 16);
-    for (const InstallMode mode : {InstallMode::Basic, InstallMode::Advanced}) {
+    for (const InstallMode mode : {InstallMode::Basic, InstallMode::Advanced, InstallMode::Quiet}) {
         const Result<std::string> line = installer_command_line(path, mode);
         ASSERT_FALSE(line.has_value());
         EXPECT_EQ(line.error().text(), "nul byte found in provided data");

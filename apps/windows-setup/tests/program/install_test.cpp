@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <tuple>
+
 #include "program_support.hpp"
 
 namespace mirel::program_test {
@@ -120,6 +122,29 @@ TEST_F(RealInstallation, NoEndsSuccessfullyAndStartsNothing) {
     EXPECT_TRUE(folder_.staging_directories().empty());
     ::Sleep(NO_MARKER_WAIT_MS);
     EXPECT_FALSE(exists(shell_marker()) || exists(folder_.marker())) << "the application was started after No";
+}
+
+// As a deployment tool runs it: the language named, or the display language's; no window of the
+// program or of the engine at any time, not even the box in which the engine explains a refusal
+// when it has an interface; nothing started, nothing left.
+TEST_F(RealInstallation, AQuietRunInstallsTheNamedLanguageShowingAndStartingNothing) {
+    const std::tuple<std::wstring, std::vector<std::wstring>, std::uint32_t, const wchar_t*> runs[] = {
+        {setup_program(), {L"--quiet"}, 0, ENGLISH_PRODUCT},
+        {setup_program(), {L"--language=tr", L"--quiet"}, 0, TURKISH_PRODUCT},
+        {windows_path(MIREL_TEST_REFUSED_SETUP), {L"--quiet"}, 1603, nullptr}};
+    for (const auto& [program, arguments, exit_code, installed] : runs) {
+        SCOPED_TRACE(narrow(program + L" " + arguments[0]));
+        std::unique_ptr<td::Process> setup = start_setup(program, arguments, folder_);
+        ASSERT_TRUE(setup);
+        ASSERT_NO_FATAL_FAILURE(
+            expect_end_without_window(*setup, exit_code, nullptr, wine_test::EXIT_TIMEOUT_MS, true));
+        for (const wchar_t* product : {ENGLISH_PRODUCT, TURKISH_PRODUCT})
+            EXPECT_EQ(product_installed(product), product == installed) << narrow(product);
+        ::Sleep(NO_MARKER_WAIT_MS);
+        EXPECT_FALSE(exists(folder_.marker())) << "the application was started";
+        EXPECT_TRUE(folder_.entries().empty()) << "left in the temporary directory";
+        EXPECT_TRUE(uninstall(ENGLISH_PRODUCT) && uninstall(TURKISH_PRODUCT));
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "dialogs/help_text.hpp"
 #include "program_support.hpp"
 
 namespace mirel::program_test {
@@ -39,6 +40,23 @@ TEST(TurkishInstallation, InstallsTheTurkishPackageAndAsksInTurkish) {
         << "the application was not started";
     EXPECT_TRUE(folder.staging_directories().empty());
     EXPECT_TRUE(uninstall(TURKISH_PRODUCT));
+}
+
+// Asked for by a person, the list of options is the one window they expect: a box in the display
+// language, before any other kind of run.
+TEST(TurkishInstallation, TheListOfOptionsIsAnInformationBoxInTurkish) {
+    const LanguageTexts turkish = load_language_texts(UiLanguage::Turkish);
+    TestFolder folder;
+    std::unique_ptr<td::Process> setup = start_setup(setup_program(), {L"--update", L"/?"}, folder);
+    ASSERT_TRUE(setup);
+    const std::wstring title = widen(localized_text(turkish, TextKey::title));
+    const std::optional<ShownBox> box = wait_for_message_box(setup->id(), title);
+    ASSERT_TRUE(box.has_value()) << "no Turkish list of options";
+    EXPECT_EQ(box->text, widen(help_text(turkish))) << narrow(box->text);
+    EXPECT_EQ(box->icon, td::BoxIcon::Information);
+    EXPECT_EQ(box->buttons, std::vector<int>{IDOK});
+    ASSERT_TRUE(click_and_wait(box->window, IDOK));
+    ASSERT_NO_FATAL_FAILURE(expect_end_without_window(*setup, 0u));
 }
 
 }  // namespace

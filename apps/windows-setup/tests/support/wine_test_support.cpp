@@ -59,8 +59,9 @@ bool press_and_wait(HWND window, td::Key key) {
     return gone_after(window, td::press_key(window, key), "the key");
 }
 
-void expect_end_without_window(Process& process, std::uint32_t exit_code, HWND ignored, DWORD timeout_ms) {
-    const td::ExitWatch end = td::wait_for_exit_without_window(process, timeout_ms, ignored);
+void expect_end_without_window(Process& process, std::uint32_t exit_code, HWND ignored, DWORD timeout_ms,
+                               bool whole_tree) {
+    const td::ExitWatch end = td::wait_for_exit_without_window(process, timeout_ms, ignored, whole_tree);
     if (end.window != nullptr) {
         td::settle(process.handle(), end.window);
         ADD_FAILURE() << "a further window appeared: " << td::describe_window(end.window);

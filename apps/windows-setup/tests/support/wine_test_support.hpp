@@ -46,8 +46,9 @@ HWND await_window(Process& process, const std::wstring& caption, DWORD timeout_m
 bool click_and_wait(HWND window, int id);
 bool press_and_wait(HWND window, test_driver::Key key);
 
-// The program ends with `exit_code` and shows no window (other than `ignored`) before it does.
+// The program ends with `exit_code` and shows no window (other than `ignored`) before it does;
+// with `whole_tree`, neither does any process that it started (the installer engine above all).
 void expect_end_without_window(Process& process, std::uint32_t exit_code, HWND ignored = nullptr,
-                               DWORD timeout_ms = EXIT_TIMEOUT_MS);
+                               DWORD timeout_ms = EXIT_TIMEOUT_MS, bool whole_tree = false);
 
 }  // namespace mirel::wine_test

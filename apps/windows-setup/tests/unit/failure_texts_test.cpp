@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "dialogs/failure_texts.hpp"
+#include "dialogs/help_text.hpp"
 
 namespace mirel {
 namespace {
@@ -31,6 +35,33 @@ TEST(FailureBox, HeadingTwoLineFeedsThenTheDetailUnchanged) {
     const std::string long_detail(100000, 'd');
     EXPECT_EQ(failure_box_text(english, long_detail).size(),
               std::string("Mirel installation could not be completed.\n\n").size() + long_detail.size());
+}
+
+TEST(UnknownLanguageText, PutsTheValueGivenInTheSentenceThatNamesBothAcceptedOnes) {
+    for (const UiLanguage language : {UiLanguage::English, UiLanguage::Turkish}) {
+        const LanguageTexts texts = load_language_texts(language);
+        std::string sentence(localized_text(texts, TextKey::languageUnknown));
+        EXPECT_NE(sentence.find("--language=en"), std::string::npos);
+        EXPECT_NE(sentence.find("--language=tr"), std::string::npos);
+        ASSERT_NE(sentence.find("{language}"), std::string::npos);
+        EXPECT_EQ(unknown_language_text(texts, "{language}"), sentence);
+        EXPECT_EQ(unknown_language_text(texts, ""), sentence.replace(sentence.find("{language}"), 10, ""));
+    }
+}
+
+TEST(HelpText, TheHeadingThenOneLinePerOptionWithItsText) {
+    const TextKey keys[] = {TextKey::helpHeading, TextKey::helpQuiet,    TextKey::helpLanguage, TextKey::helpLog,
+                            TextKey::helpUpdate,  TextKey::helpValidate, TextKey::helpPreview,  TextKey::helpHelp};
+    for (const UiLanguage language : {UiLanguage::English, UiLanguage::Turkish}) {
+        const LanguageTexts texts = load_language_texts(language);
+        std::istringstream lines(help_text(texts));
+        for (std::string line; const TextKey key : keys) {
+            ASSERT_TRUE(std::getline(lines, line)) << text_key_name(key);
+            EXPECT_TRUE(line.ends_with(localized_text(texts, key))) << line;
+            EXPECT_EQ(line.starts_with("--") || line.starts_with("/?"), key != TextKey::helpHeading) << line;
+        }
+        EXPECT_TRUE(lines.eof());
+    }
 }
 
 TEST(HresultText, CodeInEightUpperCaseHexDigits) {

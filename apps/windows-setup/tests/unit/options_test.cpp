@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,36 @@ TEST(LaunchOptions, LogTakesTheFirstArgumentWithAValue) {
     EXPECT_FALSE(parse({"--log", "--LOG=x.log", "-log=x.log", "/log=x.log"}).log_path.has_value());
     EXPECT_EQ(parse({"--validate", "--log=C:\\Dest\xC4\xB0 \xC5\x9F\\run.log"}).log_path,
               "C:\\Dest\xC4\xB0 \xC5\x9F\\run.log");
+}
+
+TEST(LaunchOptions, QuietHelpAndLanguageAreExactAndChangeNothingElse) {
+    const struct {
+        std::vector<std::string> arguments;
+        bool quiet;
+        bool help;
+        std::optional<std::string> language;
+    } cases[] = {
+        {{"--quiet", "--quiet"}, true, false, {}},
+        // What other setup programs take is an unrecognised argument here.
+        {{"--Quiet", "--quiet=1", "-quiet", "/quiet", "/q", "/S", "/VERYSILENT", "--quiet "}, false, false, {}},
+        {{"--help"}, false, true, {}},
+        {{"/?"}, false, true, {}},
+        {{"-?", "/h", "-h", "--HELP", "/? ", "--help=1", "/??"}, false, false, {}},
+        {{"--language=tr"}, false, false, "tr"},
+        // The first one counts, whatever its value; it is judged only in a quiet run.
+        {{"--language=de", "--language=tr"}, false, false, "de"},
+        {{"--quiet", "--language=", "--help"}, true, true, ""},
+        {{"--language", "--LANGUAGE=tr", "-language=tr", "/language=tr"}, false, false, {}},
+    };
+    for (const auto& c : cases) {
+        const LaunchOptions options = parse(c.arguments);
+        EXPECT_EQ(options.quiet, c.quiet) << c.arguments[0];
+        EXPECT_EQ(options.help, c.help) << c.arguments[0];
+        EXPECT_EQ(options.language, c.language) << c.arguments[0];
+        // Not the preview's language, and no other kind of run.
+        EXPECT_FALSE(options.preview || options.forced_language || options.validate || options.update)
+            << c.arguments[0];
+    }
 }
 
 TEST(LaunchOptions, UnknownAndMalformedArgumentsChangeNothing) {
