@@ -48,19 +48,30 @@ public:
     [[nodiscard]] static LogPart error(const SetupError& error) noexcept { return LogPart(Kind::Error, &error); }
 
     [[nodiscard]] Kind kind() const noexcept { return kind_; }
-    [[nodiscard]] std::string_view text() const noexcept { return text_; }
-    [[nodiscard]] std::int64_t number() const noexcept { return number_; }
-    [[nodiscard]] const void* object() const noexcept { return object_; }
+    // Each part holds one value, the one its kind names; asked for another, it gives an empty one.
+    [[nodiscard]] std::string_view text() const noexcept {
+        return kind_ == Kind::Text || kind_ == Kind::Outside || kind_ == Kind::Hex ? text_ : std::string_view();
+    }
+    [[nodiscard]] std::int64_t number() const noexcept {
+        return kind_ == Kind::Number || kind_ == Kind::OsError ? number_ : 0;
+    }
+    [[nodiscard]] const void* object() const noexcept {
+        return kind_ == Kind::Rows || kind_ == Kind::Error ? object_ : nullptr;
+    }
 
 private:
     constexpr LogPart(Kind kind, std::string_view text) noexcept : kind_(kind), text_(text) {}
     constexpr LogPart(Kind kind, std::int64_t number) noexcept : kind_(kind), number_(number) {}
     constexpr LogPart(Kind kind, const void* object) noexcept : kind_(kind), object_(object) {}
 
+    // One value a part: every event builds its parts in place at each call, so each field that a
+    // part does not need would be one more store at every one of them, all through the program.
     Kind kind_;
-    std::string_view text_;
-    std::int64_t number_ = 0;
-    const void* object_ = nullptr;
+    union {
+        std::string_view text_;
+        std::int64_t number_;
+        const void* object_;
+    };
 };
 
 // Where finished lines go: `topic` names the part of the run ("staging", "engine"), `text` is the
