@@ -1,3 +1,4 @@
+#include "common/com_owners.hpp"
 #include "common/win32.hpp"
 
 #include <cstdlib>
@@ -21,28 +22,12 @@ struct RestrictedErrorInfo : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetReference(BSTR* reference) = 0;
 };
 
-struct BstrTraits {
-    using pointer = BSTR;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_empty(pointer value) noexcept { return value == nullptr; }
-    static void close(pointer value) noexcept { os::SysFreeString(value); }
-};
-using UniqueBstr = UniqueAny<BstrTraits>;
-
-struct ComTraits {
-    using pointer = IUnknown*;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_empty(pointer value) noexcept { return value == nullptr; }
-    static void close(pointer value) noexcept { value->Release(); }
-};
-using UniqueCom = UniqueAny<ComTraits>;
-
 std::wstring bstr_text(const UniqueBstr& value) {
     return value ? std::wstring(value.get(), os::SysStringLen(value.get())) : std::wstring();
 }
 
 std::wstring error_object_description(IErrorInfo* info) {
-    UniqueCom restricted;
+    ComPointer<IUnknown> restricted;
     if (SUCCEEDED(info->QueryInterface(IID_RESTRICTED_ERROR_INFO, reinterpret_cast<void**>(restricted.put())))) {
         UniqueBstr description, restricted_description, capability_sid;
         HRESULT error = S_OK;
@@ -84,7 +69,7 @@ void write_to_standard_error(std::string_view text) {
 
 std::string hresult_text(HRESULT hresult) {
     std::wstring description;
-    UniqueCom error_object;
+    ComPointer<IUnknown> error_object;
     if (os::GetErrorInfo(0, reinterpret_cast<IErrorInfo**>(error_object.put())) == S_OK && error_object) {
         description = error_object_description(static_cast<IErrorInfo*>(error_object.get()));
     } else {

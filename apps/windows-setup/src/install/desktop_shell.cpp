@@ -10,34 +10,10 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
-#include "common/unique_any.hpp"
+#include "common/com_owners.hpp"
 
 namespace mirel {
 namespace {
-
-template <typename Interface>
-struct ComTraits {
-    using pointer = Interface*;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_empty(pointer value) noexcept { return value == nullptr; }
-    static void close(pointer value) noexcept { value->Release(); }
-};
-template <typename Interface>
-using ComPointer = UniqueAny<ComTraits<Interface>>;
-
-// The slot of a QueryInterface-style out-parameter.
-template <typename Interface>
-void** slot(ComPointer<Interface>& pointer) {
-    return reinterpret_cast<void**>(pointer.put());
-}
-
-struct BstrTraits {
-    using pointer = BSTR;
-    static pointer empty() noexcept { return nullptr; }
-    static bool is_empty(pointer value) noexcept { return value == nullptr; }
-    static void close(pointer value) noexcept { os::SysFreeString(value); }
-};
-using UniqueBstr = UniqueAny<BstrTraits>;
 
 // Variants that borrow their value; none of them owns anything to clear.
 VARIANT text_variant(const UniqueBstr& text) {
