@@ -30,7 +30,9 @@ Status extract_runtime(MSIHANDLE record, StagingDirectory& staging) {
         // Created like a staged package: new, never through a reparse point, writable by us alone.
         auto created = create_staged_file(staging, RUNTIME_FILE_NAME);
         if (!created) return fail(ErrorCode::InstallerRuntimePayload);
-        const UniqueHandle file = std::move(*created);
+        // Held by the staging directory while it is written: the copy allocates as it goes, and a
+        // run that has to end at once closes the file before it deletes it.
+        const HANDLE file = staging.hold_writer(std::move(*created));
         const ChunkReader read = [&](std::span<std::byte> buffer) -> std::optional<std::size_t> {
             DWORD count = static_cast<DWORD>(buffer.size());
             if (os::MsiRecordReadStream(record, 1, reinterpret_cast<char*>(buffer.data()), &count) != ERROR_SUCCESS) {
@@ -38,9 +40,10 @@ Status extract_runtime(MSIHANDLE record, StagingDirectory& staging) {
             }
             return count;
         };
-        const ChunkWriter write = [&](std::span<const std::byte> bytes) { return write_all(file.get(), bytes); };
-        const auto flush = [&] { return os::FlushFileBuffers(file.get()) != FALSE; };
+        const ChunkWriter write = [&](std::span<const std::byte> bytes) { return write_all(file, bytes); };
+        const auto flush = [&] { return os::FlushFileBuffers(file) != FALSE; };
         ASSIGN_OR_RETURN(copy, copy_runtime_stream(read, write, flush));
+        staging.close_writer();
     }
 
     auto protected_file = protect_file(staging, RUNTIME_FILE_NAME);

@@ -34,6 +34,11 @@ static_assert(same_names());
 // There are never more than three at once (the run's, the inspection's, the web runtime check's).
 std::array<StagingDirectory*, 8> existing{};
 
+void make_known(StagingDirectory* staging) noexcept {
+    const auto free = std::ranges::find(existing, nullptr);
+    if (free != existing.end()) *free = staging;
+}
+
 }  // namespace
 
 bool worth_waiting(DWORD error) {
@@ -190,15 +195,22 @@ StagingDirectory::StagingDirectory(std::string path, std::wstring name, std::opt
       id_(id),
       ancestors_(std::move(ancestors)),
       directory_(std::move(directory)) {
+    // Known to the clean-up of a run that has to end where it stands before anything here
+    // allocates: memory running out in the reservation below would otherwise leave the directory.
+    staging_internal::make_known(this);
     held_files_.reserve(STAGED_FILE_NAMES.size());
-    const auto free = std::ranges::find(staging_internal::existing, nullptr);
-    if (free != staging_internal::existing.end()) *free = this;
 }
 
+// Moving allocates nothing: the held files keep the room reserved for them.
 StagingDirectory::StagingDirectory(StagingDirectory&& other) noexcept
-    : StagingDirectory(std::move(other.path_), std::move(other.name_), other.id_, std::move(other.ancestors_),
-                       std::move(other.directory_)) {
-    held_files_ = std::move(other.held_files_);
+    : path_(std::move(other.path_)),
+      name_(std::move(other.name_)),
+      id_(other.id_),
+      ancestors_(std::move(other.ancestors_)),
+      directory_(std::move(other.directory_)),
+      held_files_(std::move(other.held_files_)),
+      writer_(std::move(other.writer_)) {
+    staging_internal::make_known(this);
 }
 
 StagingDirectory::~StagingDirectory() {
@@ -223,7 +235,8 @@ void StagingDirectory::clean_up() noexcept {
 }
 
 void StagingDirectory::clean_up(ULONGLONG patience_ms) noexcept {
-    // Our own read handles deny deletion to this process too: all of them go first.
+    // Our own handles deny deletion to this process too: all of them go first.
+    writer_.reset();
     for (ProtectedFile& file : held_files_) file.release();
     held_files_.clear();
     if (!directory_) return;

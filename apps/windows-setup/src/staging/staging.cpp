@@ -140,6 +140,11 @@ Result<StagingDirectory> create_staging_directory(const std::function<std::uint6
 
 Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_view file_name,
                                    const Patience& patience) {
+    // Whatever allocates comes first: memory that runs out while the copies below are open ends the
+    // run where it stands, and a copy of the staging directory's handle left open would keep the
+    // clean-up from removing the directory.
+    const std::wstring name = to_wide(file_name);
+    const std::string shown = run_log_enabled() ? join_path(staging.path(), file_name) : std::string();
     // Handles of its own on the directories that the staging directory already holds, so that the
     // record stands for the whole path however long it is kept.
     std::vector<UniqueHandle> directories;
@@ -156,7 +161,6 @@ Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_
     // Reading is the only sharing granted: no writer, no deleter, no rename while this is open. An
     // agent that hashes or uploads the new file may keep it from being opened so for seconds (not
     // sharing reading, or writing itself).
-    const std::wstring name = to_wide(file_name);
     Retries retries(patience);
     std::expected<UniqueHandle, DWORD> file;
     do {
@@ -165,8 +169,7 @@ Result<ProtectedFile> protect_file(const StagingDirectory& staging, std::string_
     } while (!file && (file.error() == ERROR_SHARING_VIOLATION || file.error() == ERROR_LOCK_VIOLATION) &&
              retries.pause(file.error()));
     if (retries.count() > 0) {
-        log_event("staging", {join_path(staging.path(), file_name), file ? " could be held" : " could not be held",
-                              retries.text()});
+        log_event("staging", {shown, file ? " could be held" : " could not be held", retries.text()});
     }
     if (!file) return fail(ErrorCode::FileProtectionFailed, file.error());
     ProtectedFile held(std::move(directories), std::move(*file));

@@ -85,6 +85,14 @@ public:
     [[nodiscard]] const std::vector<ProtectedFile>& held_files() const noexcept { return held_files_; }
     // Releases the file held last: the checks after holding found it is not what was written.
     void release_last_file() noexcept;
+    // A file that is being written into the directory, kept here until it is written: its handle
+    // shares no deletion, and a clean-up that has to run where the run stands (memory gone while
+    // the file is written) closes it before it deletes the file. Returns the handle.
+    HANDLE hold_writer(UniqueHandle file) noexcept {
+        writer_ = std::move(file);
+        return writer_.get();
+    }
+    void close_writer() noexcept { writer_.reset(); }
 
     // The clean-up, done now rather than at destruction; nothing is left to do afterwards. It
     // allocates nothing unless there is a run log to write to or another process kept something
@@ -104,6 +112,7 @@ private:
     std::vector<UniqueHandle> ancestors_;  // root first
     UniqueHandle directory_;               // empty once moved from: nothing to clean up
     std::vector<ProtectedFile> held_files_;
+    UniqueHandle writer_;
 };
 
 [[nodiscard]] Result<StagingDirectory> create_staging_directory();
