@@ -30,7 +30,7 @@ protected:
 
     std::unique_ptr<td::Process> start(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                        bool capture_standard_error = false) {
-        return start_setup(program, arguments, folder_,
+        return start_setup(program, folder_.logged(arguments), folder_,
                            {{L"MIREL_STANDIN_RECORD", engine_record()}, {L"MIREL_STANDIN_EXIT", L"1602"}},
                            capture_standard_error);
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 namespace mirel::program_test {
 namespace {
 
@@ -35,6 +37,13 @@ TestFolder::TestFolder(std::wstring_view temp_leaf, TempPlace place)
 }
 
 TestFolder::~TestFolder() {
+    if (::testing::Test::HasFailure()) {
+        for (int run = 1; run <= runs_; ++run) {
+            const std::wstring log = scratch_ + L"\\setup-" + std::to_wstring(run) + L".log";
+            std::cout << "log of setup run " << run << ":\n" << (exists(log) ? read_file(log) : "(none)\n");
+        }
+        std::cout << verifier_log() << "\n";
+    }
     if (!link_.empty()) wine_test::remove_directory_link(link_);
     // Wine's installer engine lets go of its own log a moment after it has ended.
     for (int tries = 0; !wine_test::remove_tree(root_) && tries < 50; ++tries) ::Sleep(POLL_MS);
@@ -56,6 +65,11 @@ std::vector<std::wstring> TestFolder::staging_directories() const {
 std::string TestFolder::verifier_log() const {
     const std::wstring log = scratch_ + L"\\verifier.log";
     return exists(log) ? "signature verifier runs:\n" + read_file(log) : "no signature verifier run recorded";
+}
+
+std::vector<std::wstring> TestFolder::logged(std::vector<std::wstring> arguments) const {
+    arguments.push_back(L"--log=" + scratch_ + L"\\setup-" + std::to_wstring(++runs_) + L".log");
+    return arguments;
 }
 
 std::wstring shell_marker() {

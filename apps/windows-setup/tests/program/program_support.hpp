@@ -48,7 +48,8 @@ enum class TempPlace {
 
 // A folder of the test's own under the prefix's temporary directory: `path()` is the program's
 // temporary directory (its leaf may hold a space), `resolved()` the same with links followed,
-// `scratch()` a sibling for the test's records. Everything is removed on destruction.
+// `scratch()` a sibling for the test's records. Everything is removed on destruction; when the
+// test has failed, the logs of its setup runs are printed first.
 class TestFolder {
 public:
     explicit TestFolder(std::wstring_view temp_leaf = L"temp", TempPlace place = TempPlace::Plain);
@@ -70,6 +71,10 @@ public:
     // What the signature verifier recorded of its runs for this folder's setup programs, to
     // explain a refused signature in a failure message.
     std::string verifier_log() const;
+    // The arguments with a fresh log in the scratch folder: a failure then shows what each run
+    // did, and a run whose child Wine refused to start names Wine's error (os error 1359) where the
+    // failure box shows only the program's error code.
+    std::vector<std::wstring> logged(std::vector<std::wstring> arguments) const;
 
 private:
     std::wstring root_;
@@ -77,6 +82,7 @@ private:
     std::wstring temp_;
     std::wstring resolved_;
     std::wstring scratch_;
+    mutable int runs_ = 0;
 };
 
 // Where the sample application leaves its marker when the desktop shell has started it: in the
